@@ -1,0 +1,47 @@
+#include "model/platform.h"
+
+#include "platform/keystrokes.h"
+
+namespace model {
+
+void RecordingSettings::save(const std::string& app, const std::string& section,
+                             const std::string& key, const std::string& value) {
+  if (failWrites) automation::fail("Permission denied", 70);
+  values[{app, section, key}] = value;
+  writes.push_back(app + "\\" + section + "\\" + key + "=" + value);
+}
+
+std::string RecordingSettings::get(const std::string& app, const std::string& section,
+                                   const std::string& key, const std::string& defaultValue) {
+  auto it = values.find({app, section, key});
+  return it == values.end() ? defaultValue : it->second;
+}
+
+platform::MessageBox::Answer RecordingMessageBox::ask(const std::string& text) {
+  shown.push_back(text);
+  if (answers.empty()) return Answer::Cancel;
+  auto a = answers.front();
+  answers.pop_front();
+  return a;
+}
+
+void ModelKeyboard::type(const std::string& notation) {
+  auto keys = platform::keystrokes::parse(notation);  // malformed text types nothing
+  sent.push_back(notation);
+  auto* target = world_->focused;
+  if (!target) return;  // keys with no focused window are lost, as on the desktop
+  for (const auto& k : keys) target->text += k.enter ? std::string("\n") : platform::keystrokes::toUtf8(k.ch);
+}
+
+Object ModelHostLookup::getActiveObject(const std::string& progId) {
+  lookups.push_back(progId);
+  auto it = running.find(progId);
+  if (it == running.end() || it->second.empty())
+    automation::fail("ActiveX component can't create object: no running " + progId,
+                     automation::errors::CantCreateObject);
+  return it->second;
+}
+
+Harness::Harness(Editor e) : editor(std::move(e)), keyboard(editor.shared()) {}
+
+}  // namespace model

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "model/editor.h"
+#include "platform/services.h"
+
+// Stand-ins for the platform services: they record what the add-in did, the way a user would
+// see it, and can be told to fail.
+namespace model {
+
+class RecordingSettings : public platform::Settings {
+ public:
+  using Address = std::tuple<std::string, std::string, std::string>;
+  std::map<Address, std::string> values;
+  std::vector<std::string> writes;  // "app\section\key=value", in order
+  bool failWrites = false;
+
+  void save(const std::string& app, const std::string& section, const std::string& key,
+            const std::string& value) override;
+  std::string get(const std::string& app, const std::string& section, const std::string& key,
+                  const std::string& defaultValue) override;
+};
+
+class RecordingMessageBox : public platform::MessageBox {
+ public:
+  std::vector<std::string> shown;  // every text shown, OK boxes and questions alike
+  std::deque<Answer> answers;      // scripted answers to ask(); Cancel when none is left
+
+  void show(const std::string& text) override { shown.push_back(text); }
+  Answer ask(const std::string& text) override;
+};
+
+// Types into the focused model window: Enter starts a new line.
+class ModelKeyboard : public platform::Keyboard {
+ public:
+  explicit ModelKeyboard(std::shared_ptr<World> world) : world_(std::move(world)) {}
+  void type(const std::string& notation) override;
+  std::vector<std::string> sent;  // every text as handed over
+
+ private:
+  std::shared_ptr<World> world_;
+};
+
+// The running-object table of model hosts, by program identifier.
+class ModelHostLookup : public platform::HostLookup {
+ public:
+  std::map<std::string, Object> running;
+  std::vector<std::string> lookups;
+  Object getActiveObject(const std::string& progId) override;
+};
+
+// Everything a test needs to connect the add-in to a model editor.
+struct Harness {
+  explicit Harness(Editor e);
+  Editor editor;
+  RecordingSettings settings;
+  RecordingMessageBox messageBox;
+  ModelKeyboard keyboard;
+  ModelHostLookup hosts;
+  platform::Services services() { return {settings, messageBox, keyboard, hosts}; }
+};
+
+}  // namespace model

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the native suite, then the real DLL under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/lib.sh
+need_packages "${NATIVE_PACKAGES[@]}"
+
+cmake --preset native >/dev/null
+cmake --build --preset native
+ctest --preset native
+
+if [ -x scripts/test-win.sh ]; then
+  scripts/test-win.sh
+fi
+echo "all tests passed"

@@ -1,0 +1,31 @@
+#pragma once
+
+// Identity of the add-in: names, texts and ids that the editor, the registry and the type library
+// know it by. Change nothing here without changing the type library and the registration with it.
+namespace addin::identity {
+
+inline constexpr const char* LibraryName = "VBATessary";
+inline constexpr const char* ApplicationTitle = "vbatessary";  // settings application name
+inline constexpr const char* ModuleFileName = "vbatessary.dll";
+inline constexpr const char* ProgId = "VBATessary.Connect";
+inline constexpr const char* LibraryHelpString = "VBATessary Ver. 1.01";
+
+inline constexpr const char* LibId = "{C6A25868-C2E3-4C90-8A26-254259120AEE}";
+inline constexpr const char* ConnectIid = "{F3ADD325-79DF-4B43-985E-A38B4E1257C8}";
+inline constexpr const char* ConnectClsid = "{BF58B135-96A1-4809-BA5C-8B9637E56DAB}";
+
+inline constexpr const char* AddinsRoot = "Software\\Microsoft\\VBA\\VBE\\6.0";
+inline constexpr const char* FriendlyName = "vba Tessary Ver. 1.01";
+// Three lines joined by CR LF, none after the last; the backslashes are literal.
+inline constexpr const char* Description =
+    "for advance vba functionality - adds buttons for open\\close of modules\\projects.\r\n"
+    "by Brenwick \r\n"
+    "vba Tessary project";
+inline constexpr unsigned LoadBehavior = 1;
+
+inline constexpr const char* SettingsSection = "Settings";
+inline constexpr const char* DisplayOnConnectKey = "DisplayOnConnect";
+
+inline constexpr const char* BarName = "Tessary Ver. 1.01";
+
+}  // namespace addin::identity

@@ -1,0 +1,173 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "automation/object.h"
+
+// Typed façade over the editor's object model (VBIDE and Office command bars). This is the one
+// place where member names, argument types and left-out arguments are written down: Ids and
+// positions are 16-bit, styles, modes and counts 32-bit, Booleans automation Booleans.
+namespace editor {
+
+using automation::Object;
+using automation::Value;
+
+class Wrapper {
+ public:
+  Wrapper() = default;
+  explicit Wrapper(Object o) : o_(std::move(o)) {}
+  const Object& object() const noexcept { return o_; }
+  bool isNothing() const noexcept { return o_.empty(); }
+
+ protected:
+  Object o_;
+};
+
+class Window : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  void setVisible(bool v) const { o_.put("Visible", Value::boolean(v)); }
+  void setHeight(int32_t h) const { o_.put("Height", Value::i4(h)); }
+  void SetFocus() const { o_.call("SetFocus"); }
+};
+
+class Windows : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  Window Item(const std::string& name) const { return Window(o_.call("Item", {Value(name)}).asObject()); }
+};
+
+class CommandBarControl : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  std::string Caption() const { return o_.get("Caption").asString(); }
+  void setCaption(const std::string& v) const { o_.put("Caption", Value(v)); }
+  void setTooltipText(const std::string& v) const { o_.put("TooltipText", Value(v)); }
+  void setBeginGroup(bool v) const { o_.put("BeginGroup", Value::boolean(v)); }
+  // Style and Index are reached by name through the control's dispatch interface.
+  void setStyle(int32_t v) const { o_.put("Style", Value::i4(v)); }
+  Value Index() const { return o_.get("Index"); }
+};
+
+class CommandBarControls : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  CommandBarControl Add() const;
+  CommandBarControl Item(const Value& indexOrCaption) const {
+    return CommandBarControl(o_.call("Item", {indexOrCaption}).asObject());
+  }
+};
+
+class CommandBar : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  CommandBarControls Controls() const { return CommandBarControls(o_.get("Controls").asObject()); }
+  void Delete() const { o_.call("Delete"); }
+  CommandBarControl FindControl(int16_t id) const;
+  void setName(const std::string& v) const { o_.put("Name", Value(v)); }
+  void setPosition(int32_t v) const { o_.put("Position", Value::i4(v)); }
+  void setVisible(bool v) const { o_.put("Visible", Value::boolean(v)); }
+};
+
+class CommandBars : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  CommandBar Item(const std::string& name) const {
+    return CommandBar(o_.call("Item", {Value(name)}).asObject());
+  }
+  CommandBar Add() const;
+  CommandBarControl FindControl(int16_t id) const;
+};
+
+class Events : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  // The CommandBarEvents source of a control: it raises Click while someone holds it.
+  Object CommandBarEvents(const Object& control) const {
+    return o_.call("CommandBarEvents", {Value(control)}).asObject();
+  }
+};
+
+class Reference : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  std::string Name() const { return o_.get("Name").asString(); }
+  std::string Description() const { return o_.get("Description").asString(); }
+  bool BuiltIn() const { return o_.get("BuiltIn").asBool(); }
+  bool IsBroken() const { return o_.get("IsBroken").asBool(); }
+  std::string FullPath() const { return o_.get("FullPath").asString(); }
+};
+
+class References : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  int32_t Count() const { return o_.get("Count").asInt(); }
+  Object::Enumerator enumerate() const { return o_.enumerate(); }
+};
+
+class CodePane : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  editor::Window Window() const { return editor::Window(o_.get("Window").asObject()); }
+};
+
+class CodeModule : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  editor::CodePane CodePane() const { return editor::CodePane(o_.get("CodePane").asObject()); }
+};
+
+class VBComponent : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  static constexpr int32_t Document = 100;
+  static constexpr int32_t MSForm = 3;
+  int32_t Type() const { return o_.get("Type").asInt(); }
+  editor::CodeModule CodeModule() const { return editor::CodeModule(o_.get("CodeModule").asObject()); }
+  bool HasOpenDesigner() const { return o_.get("HasOpenDesigner").asBool(); }
+  Window DesignerWindow() const { return Window(o_.call("DesignerWindow").asObject()); }
+};
+
+class VBComponents : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  Object::Enumerator enumerate() const { return o_.enumerate(); }
+};
+
+class VBProject : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  static constexpr int32_t Locked = 1;
+  static constexpr int32_t Unprotected = 0;
+  std::string Name() const { return o_.get("Name").asString(); }
+  int32_t Protection() const { return o_.get("Protection").asInt(); }
+  editor::VBComponents VBComponents() const {
+    return editor::VBComponents(o_.get("VBComponents").asObject());
+  }
+  editor::References References() const { return editor::References(o_.get("References").asObject()); }
+};
+
+class VBProjects : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  int32_t Count() const { return o_.get("Count").asInt(); }
+  Object::Enumerator enumerate() const { return o_.enumerate(); }
+};
+
+class VBE : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  // Views Application as the editor's root object; fails when it is not one.
+  static VBE from(const Object& application);
+
+  editor::VBProjects VBProjects() const { return editor::VBProjects(o_.get("VBProjects").asObject()); }
+  editor::CommandBars CommandBars() const { return editor::CommandBars(o_.get("CommandBars").asObject()); }
+  editor::Windows Windows() const { return editor::Windows(o_.get("Windows").asObject()); }
+  editor::Events Events() const { return editor::Events(o_.get("Events").asObject()); }
+  Window MainWindow() const { return Window(o_.get("MainWindow").asObject()); }
+  VBProject ActiveVBProject() const { return VBProject(o_.get("ActiveVBProject").asObject()); }
+  void setActiveVBProject(const VBProject& p) const { o_.putRef("ActiveVBProject", p.object()); }
+};
+
+}  // namespace editor

@@ -1,0 +1,93 @@
+#include "platform/keystrokes.h"
+
+#include "automation/failure.h"
+
+namespace platform::keystrokes {
+
+namespace {
+[[noreturn]] void malformed(const char* what) {
+  automation::fail(std::string("Invalid keystroke text: ") + what, automation::errors::InvalidCall);
+}
+
+// Decodes one UTF-8 sequence at s[i], advancing i; rejects overlong and surrogate forms.
+char32_t decode(std::string_view s, size_t& i) {
+  auto b = static_cast<unsigned char>(s[i++]);
+  if (b < 0x80) return b;
+  int extra = 0;
+  char32_t c = 0;
+  if ((b & 0xE0) == 0xC0) extra = 1, c = b & 0x1F;
+  else if ((b & 0xF0) == 0xE0) extra = 2, c = b & 0x0F;
+  else if ((b & 0xF8) == 0xF0) extra = 3, c = b & 0x07;
+  else malformed("invalid UTF-8");
+  if (i + extra > s.size()) malformed("invalid UTF-8");
+  for (int k = 0; k < extra; ++k) {
+    auto n = static_cast<unsigned char>(s[i++]);
+    if ((n & 0xC0) != 0x80) malformed("invalid UTF-8");
+    c = (c << 6) | (n & 0x3F);
+  }
+  static constexpr char32_t minimum[] = {0, 0x80, 0x800, 0x10000};
+  if (c < minimum[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) malformed("invalid UTF-8");
+  return c;
+}
+}  // namespace
+
+std::string escape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char ch : text) {
+    switch (ch) {
+      case '~': out += "{~}"; break;
+      case '{': out += "{{}"; break;
+      case '}': out += "{}}"; break;
+      default: out += ch;
+    }
+  }
+  return out;
+}
+
+std::vector<Key> parse(std::string_view s) {
+  std::vector<Key> keys;
+  keys.reserve(s.size());
+  size_t i = 0;
+  while (i < s.size()) {
+    char ch = s[i];
+    if (ch == '~') {
+      keys.push_back({true, 0});
+      ++i;
+    } else if (ch == '{') {
+      if (i + 2 < s.size() && s[i + 2] == '}' && (s[i + 1] == '~' || s[i + 1] == '{' || s[i + 1] == '}')) {
+        keys.push_back({false, static_cast<char32_t>(s[i + 1])});
+        i += 3;
+      } else {
+        malformed("unknown brace sequence");
+      }
+    } else if (ch == '}') {
+      malformed("unmatched '}'");
+    } else {
+      keys.push_back({false, decode(s, i)});
+    }
+  }
+  return keys;
+}
+
+std::string toUtf8(char32_t c) {
+  std::string out;
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
+}  // namespace platform::keystrokes

@@ -1,0 +1,98 @@
+#include <limits>
+
+#include "addin/connect.h"
+#include "editor/vbe.h"
+#include "platform/keystrokes.h"
+
+namespace addin {
+
+namespace {
+
+using platform::keystrokes::escape;
+
+// Two Enter keys, then 68 « or » characters.
+std::string rule(const char* utf8Char) {
+  std::string s = "~~";
+  for (int i = 0; i < 68; ++i) s += utf8Char;
+  return s;
+}
+
+const char* word(bool v) { return v ? "True" : "False"; }
+
+template <class Step>
+void guarded(Step&& step) {
+  try {
+    step();
+  } catch (const automation::Failure&) {
+  }
+}
+
+}  // namespace
+
+// Everything read from the editor is escaped before it is typed: a "~" in an 8.3 path would
+// otherwise be an Enter key, and the Immediate window runs every line it is given.
+void Connect::reflist() {
+  editor::VBE vbe(VBInstance_);
+  auto& keys = services_.keyboard;
+
+  vbe.Windows().Item("immediate").SetFocus();
+  keys.type(rule("\xC2\xBB"));
+
+  {
+    std::string file = getwbname().asString();
+    std::string name = vbe.ActiveVBProject().Name();
+    int32_t count = vbe.ActiveVBProject().References().Count();
+    keys.type("~~References set in " + escape(file) + " - [ " + escape(name) + " ] : " +
+              std::to_string(count));
+  }
+
+  guarded([&] {
+    std::optional<automation::Object::Enumerator> refs;
+    try {
+      refs.emplace(vbe.ActiveVBProject().References().enumerate());
+    } catch (const automation::Failure&) {
+    }
+    // Without an enumeration the body still runs once, for a reference that cannot be read.
+    bool once = !refs.has_value();
+    while (true) {
+      editor::Reference ref;
+      if (refs) {
+        auto next = refs->next();  // a failure here ends the loop (caught by the outer guard)
+        if (!next) break;
+        ref = editor::Reference(next->asObject());
+      }
+      bool detailSent = false;
+      guarded([&] {
+        std::string line = "~~" + escape(ref.Name()) + " :   ";
+        line += escape(ref.Description());
+        line += "    Built-in Ref.: ";
+        line += word(ref.BuiltIn());
+        line += "   is Broken : ";
+        line += word(ref.IsBroken());
+        keys.type(line);
+        detailSent = true;
+      });
+      if (!detailSent) guarded([&] { keys.type("~~Missing Refernece found for below file :"); });
+      guarded([&] { keys.type("~~Path : " + std::string("     ") + escape(ref.FullPath())); });
+      if (once) break;
+    }
+  });
+
+  guarded([&] { keys.type("~~Debug Window print by Brenwick"); });
+  guarded([&] {
+    keys.type("~~To Set References Press F2 (Object Browser) & right click & Select References...");
+  });
+  guarded([&] { keys.type(rule("\xC2\xAB")); });
+
+  guarded([&] {
+    auto immediate = vbe.Windows().Item("immediate");
+    guarded([&] { immediate.setVisible(true); });
+    guarded([&] {
+      int64_t height = 50LL * vbe.ActiveVBProject().References().Count();
+      if (height <= std::numeric_limits<int32_t>::max() && height >= std::numeric_limits<int32_t>::min())
+        immediate.setHeight(static_cast<int32_t>(height));
+    });
+  });
+}
+
+}  // namespace addin
