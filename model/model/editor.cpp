@@ -162,7 +162,8 @@ struct ReferencesNode : Node {
   }
   Value invoke(std::string_view m, Invoke, std::span<const Value> a,
                std::span<const NamedArg>) override {
-    if (sameName(m, "Count")) return Value::i4(static_cast<int32_t>(project->references.size()));
+    if (sameName(m, "Count"))
+      return Value::i4(project->referencesCount.value_or(static_cast<int32_t>(project->references.size())));
     if (sameName(m, "Item")) {
       int32_t i = arg(a, 0).asInt();
       if (i < 1 || i > static_cast<int32_t>(project->references.size())) invalidCall();
@@ -386,6 +387,7 @@ Value WindowNode::invoke(std::string_view m, Invoke k, std::span<const Value> a,
   if (put) requireValue(a);
   if (sameName(m, "Visible")) {
     if (!put) return Value::boolean(visible);
+    if (refuse) fail("Method 'Visible' of object 'Window' failed", 440);
     visible = a[0].asBool();
     // Showing a code or designer window makes its project the active one, as in the editor.
     if (visible && project) world->activeProject = project;

@@ -60,6 +60,7 @@ struct WindowNode : Node {
   bool visible = false;
   int32_t height = 100;
   std::string text;  // what has been typed into it
+  bool refuse = false;  // a window that refuses to be shown or hidden
   struct ProjectNode* project = nullptr;  // for code and designer windows
 
   std::string kind() const override { return "Window"; }
@@ -99,6 +100,7 @@ struct ProjectNode : Node {
   std::vector<std::shared_ptr<ComponentNode>> components;
   std::vector<std::shared_ptr<ReferenceNode>> references;
   bool referencesEnumerable = true;
+  std::optional<int32_t> referencesCount;  // what References.Count reports instead of the real count
 
   std::string kind() const override { return "VBProject"; }
   Value invoke(std::string_view member, Invoke kind, std::span<const Value> args,
