@@ -6,11 +6,10 @@
 namespace addin {
 
 void EventMember::set(const Object& events) {
-  // The old subscription ends before the new one starts, so a click is never delivered twice.
-  subscription_.reset();
-  source_.reset();
-  if (events.empty()) return;
-  subscription_ = events.subscribe(handler_);
+  // Subscribe first: a source that refuses leaves the member as it was.
+  automation::Subscription next;
+  if (!events.empty()) next = events.subscribe(handler_);
+  subscription_ = std::move(next);
   source_ = events;
 }
 
