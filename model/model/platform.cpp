@@ -35,6 +35,7 @@ void ModelKeyboard::type(const std::string& notation) {
 
 Object ModelHostLookup::getActiveObject(const std::string& progId) {
   lookups.push_back(progId);
+  if (auto f = factories.find(progId); f != factories.end()) return f->second();
   auto it = running.find(progId);
   if (it == running.end() || it->second.empty())
     automation::fail("ActiveX component can't create object: no running " + progId,

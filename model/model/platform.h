@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -51,6 +52,8 @@ class ModelKeyboard : public platform::Keyboard {
 class ModelHostLookup : public platform::HostLookup {
  public:
   std::map<std::string, Object> running;
+  // Hosts that hand out a fresh reference on every lookup, and may refuse it (see Host::install).
+  std::map<std::string, std::function<Object()>> factories;
   std::vector<std::string> lookups;
   Object getActiveObject(const std::string& progId) override;
 };
