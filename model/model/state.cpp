@@ -1,5 +1,7 @@
 #include "model/state.h"
 
+#include <algorithm>
+
 namespace model {
 
 std::string Call::describe() const {
@@ -29,6 +31,7 @@ void Faults::failMember(std::string member, std::string description, int32_t cod
 
 void Faults::clear() {
   failAt.reset();
+  alsoFailAt.clear();
   members.clear();
 }
 
@@ -54,7 +57,8 @@ void State::enter(const std::string& target, std::string_view member, Invoke kin
     }
     log.push_back(std::move(call));
   }
-  if (faults.failAt && *faults.failAt == faults.calls)
+  if ((faults.failAt && *faults.failAt == faults.calls) ||
+      std::find(faults.alsoFailAt.begin(), faults.alsoFailAt.end(), faults.calls) != faults.alsoFailAt.end())
     automation::fail(faults.failAtDescription, faults.failAtCode);
   for (const auto& rule : faults.members) {
     auto dot = rule.member.find('.');

@@ -38,6 +38,7 @@ struct Faults {
     int32_t code;
   };
   std::optional<int64_t> failAt;  // 1-based call number
+  std::vector<int64_t> alsoFailAt;  // further call numbers that fail the same way
   std::string failAtDescription = "Injected failure";
   int32_t failAtCode = 0x800A0000 | 440;
   std::vector<Rule> members;
