@@ -1,0 +1,32 @@
+#!/bin/sh
+# The private Wine prefix of a build tree: created once (null graphics driver, so windows, message
+# boxes and keystrokes work without an X server), stopped after a test run. Touches no other prefix.
+# usage: wine-env.sh init <prefix> win32|win64
+#        wine-env.sh stop <prefix>
+set -eu
+cmd=$1
+prefix=$2
+mkdir -p "$prefix"
+prefix=$(cd "$prefix" && pwd)  # Wine wants it absolute
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+case $cmd in
+init)
+  [ -f "$prefix/.tessary-ready" ] && exit 0
+  rm -rf "$prefix"
+  mkdir -p "$prefix"
+  if [ "$3" = win32 ]; then export WINEARCH=win32; else export WINEARCH=win64; fi
+  log="$prefix/setup.log"
+  wine wineboot -i >"$log" 2>&1 </dev/null
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$log" 2>&1 </dev/null
+  wineserver -w
+  touch "$prefix/.tessary-ready"
+  ;;
+stop)
+  [ -d "$prefix" ] && wineserver -k 2>/dev/null || true
+  ;;
+*)
+  echo "usage: $0 init <prefix> win32|win64 | stop <prefix>" >&2
+  exit 2
+  ;;
+esac

@@ -1,0 +1,56 @@
+#include <new>
+
+#include "connect_com.h"
+#include "iids.h"
+#include "module.h"
+#include "module_objects.h"
+
+namespace tessary {
+
+namespace {
+
+class ClassFactory final : public IClassFactory, win32::ModuleObject {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+      *out = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG n = refs_.release();
+    if (n == 0) delete this;
+    return n;
+  }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    return createConnect(iid, out);
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    lockModule(lock != FALSE);
+    return S_OK;
+  }
+
+ private:
+  win32::RefCount refs_;
+};
+
+}  // namespace
+
+}  // namespace tessary
+
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!IsEqualCLSID(clsid, win32::iids::ConnectClass)) return CLASS_E_CLASSNOTAVAILABLE;
+  auto factory = win32::ComPtr<IClassFactory>::attach(new (std::nothrow) tessary::ClassFactory());
+  if (!factory) return E_OUTOFMEMORY;
+  return factory->QueryInterface(iid, out);
+}

@@ -1,0 +1,119 @@
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <map>
+
+#include "dispatch_server.h"
+#include "errors.h"
+#include "iids.h"
+#include "module_objects.h"
+#include "variant.h"
+
+namespace win32 {
+
+namespace {
+
+// Delivers one Click to an advised sink the way the editor does: three arguments, reversed,
+// the two flags by reference.
+void raiseClick(IDispatch* sink, const automation::Object& control, bool& handled, bool& cancel) {
+  VARIANT_BOOL h = handled ? VARIANT_TRUE : VARIANT_FALSE;
+  VARIANT_BOOL c = cancel ? VARIANT_TRUE : VARIANT_FALSE;
+  VARIANT args[3];
+  for (auto& a : args) VariantInit(&a);
+  auto dispatch = exposeObject(control);
+  V_VT(&args[2]) = VT_DISPATCH;
+  V_DISPATCH(&args[2]) = dispatch.get();
+  V_VT(&args[1]) = VT_BOOL | VT_BYREF;
+  V_BOOLREF(&args[1]) = &h;
+  V_VT(&args[0]) = VT_BOOL | VT_BYREF;
+  V_BOOLREF(&args[0]) = &c;
+  DISPPARAMS params{args, nullptr, 3, 0};
+  EXCEPINFO info{};
+  HRESULT hr = sink->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
+                            &info, nullptr);
+  if (FAILED(hr)) throw failureFrom(hr, &info);
+  handled = h != VARIANT_FALSE;
+  cancel = c != VARIANT_FALSE;
+}
+
+class ClickConnectionPoint final : public IConnectionPoint, ModuleObject {
+ public:
+  ClickConnectionPoint(automation::Object source, IConnectionPointContainer* container)
+      : source_(std::move(source)), container_(container) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
+      *out = static_cast<IConnectionPoint*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG n = refs_.release();
+    if (n == 0) delete this;
+    return n;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
+    if (!iid) return E_POINTER;
+    *iid = iids::CommandBarEventsSource;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override {
+    if (!out) return E_POINTER;
+    container_.copyTo(out);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override {
+    if (!sink || !cookie) return E_POINTER;
+    *cookie = 0;
+    ComPtr<IDispatch> target;
+    if (FAILED(sink->QueryInterface(iids::CommandBarEventsSource, target.putVoid())) || !target)
+      return CONNECT_E_CANNOTCONNECT;
+    try {
+      automation::Subscription s = source_.subscribe(
+          [target](const automation::Object& control, bool& handled, bool& cancel) {
+            raiseClick(target.get(), control, handled, cancel);
+          });
+      DWORD c = ++lastCookie_;
+      subscriptions_.emplace(c, std::move(s));
+      *cookie = c;
+      return S_OK;
+    } catch (const automation::Failure& f) {
+      return reportFailure(f, IID_IConnectionPoint);
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+  }
+  HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
+    auto it = subscriptions_.find(cookie);
+    if (it == subscriptions_.end()) return CONNECT_E_NOCONNECTION;
+    auto ended = std::move(it->second);  // ends after the map no longer refers to it
+    subscriptions_.erase(it);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override {
+    if (out) *out = nullptr;
+    return E_NOTIMPL;
+  }
+
+ private:
+  RefCount refs_;
+  automation::Object source_;
+  ComPtr<IConnectionPointContainer> container_;
+  std::map<DWORD, automation::Subscription> subscriptions_;
+  DWORD lastCookie_ = 0;
+};
+
+}  // namespace
+
+ComPtr<IConnectionPoint> makeClickConnectionPoint(automation::Object source,
+                                                  IConnectionPointContainer* container) {
+  return ComPtr<IConnectionPoint>::attach(new ClickConnectionPoint(std::move(source), container));
+}
+
+}  // namespace win32

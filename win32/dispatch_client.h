@@ -1,0 +1,41 @@
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "automation/object.h"
+#include "com_ptr.h"
+
+namespace win32 {
+
+// An editor or host object reached through its IDispatch, by member name.
+class DispatchClient final : public automation::Dispatch {
+ public:
+  // `unknown` is the object's identity; `dispatch` may be null for objects that only raise
+  // events (the editor's CommandBarEvents need not be dispatchable).
+  DispatchClient(ComPtr<IUnknown> unknown, ComPtr<IDispatch> dispatch);
+
+  automation::Value invoke(std::string_view member, automation::Invoke kind,
+                           std::span<const automation::Value> args,
+                           std::span<const automation::NamedArg> named) override;
+  std::unique_ptr<automation::Enumeration> enumerate() override;
+  automation::Subscription subscribe(automation::ClickHandler handler) override;
+  bool implements(std::string_view interfaceName) const override;
+
+  IUnknown* unknown() const noexcept { return unknown_.get(); }
+  IDispatch* dispatch() const noexcept { return dispatch_.get(); }
+
+ private:
+  IDispatch& checkedDispatch() const;
+  DISPID idOf(std::string_view member);
+
+  ComPtr<IUnknown> unknown_;
+  ComPtr<IDispatch> dispatch_;
+  std::vector<std::pair<std::string, DISPID>> ids_;  // names as first asked for
+};
+
+}  // namespace win32

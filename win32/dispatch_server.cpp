@@ -1,0 +1,192 @@
+#include "dispatch_server.h"
+
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <string>
+#include <vector>
+
+#include "errors.h"
+#include "iids.h"
+#include "module_objects.h"
+#include "text.h"
+#include "variant.h"
+
+namespace win32 {
+
+using automation::Value;
+
+namespace {
+
+// Answered only by dispatch servers, so that an object handed out and back is the same object.
+// Another module's servers answer it too but refuse a foreign module token.
+const IID ObjectHandleIid = {0x5C1D7E3A, 0x8F21, 0x4B7C, {0x9A, 0x33, 0x6E, 0x0D, 0x51, 0xB4, 0x27, 0x90}};
+const char moduleToken = 0;
+
+struct ObjectHandle : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE objectOf(const void* module, automation::Object* out) = 0;
+};
+
+class DispatchServer final : public IDispatch,
+                             public IConnectionPointContainer,
+                             public ObjectHandle,
+                             ModuleObject {
+ public:
+  explicit DispatchServer(automation::Object object) : object_(std::move(object)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
+      *out = static_cast<IDispatch*>(this);
+    } else if (IsEqualIID(iid, IID_IConnectionPointContainer)) {
+      *out = static_cast<IConnectionPointContainer*>(this);
+    } else if (IsEqualIID(iid, ObjectHandleIid)) {
+      *out = static_cast<ObjectHandle*>(this);
+    } else if (answersFor(iid)) {
+      // The stand-in interfaces add nothing to IDispatch (or IUnknown).
+      *out = static_cast<IDispatch*>(this);
+    } else {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG n = refs_.release();
+    if (n == 0) delete this;
+    return n;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
+    if (!n) return E_POINTER;
+    *n = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** out) override {
+    if (out) *out = nullptr;
+    return DISP_E_BADINDEX;
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+                                          DISPID* ids) override {
+    if (!names || !ids) return E_POINTER;
+    try {
+      for (UINT i = 0; i < count; ++i) {
+        std::string name = narrow(names[i]);
+        ids[i] = i == 0 && automation::sameName(name, "_NewEnum") ? DISPID_NEWENUM : idOf(name);
+      }
+      return S_OK;
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+  }
+
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* info, UINT*) override {
+    DISPPARAMS none{};
+    if (!params) params = &none;
+    try {
+      if (id == DISPID_NEWENUM) {
+        auto e = makeEnumServer(object_.target()->enumerate());
+        if (result) {
+          V_VT(result) = VT_UNKNOWN;
+          V_UNKNOWN(result) = e.detach();
+        }
+        return S_OK;
+      }
+      const std::string* member = nameOf(id);
+      if (!member) return DISP_E_MEMBERNOTFOUND;
+      automation::Invoke kind = (flags & DISPATCH_PROPERTYPUTREF) ? automation::Invoke::PutRef
+                                : (flags & DISPATCH_PROPERTYPUT)  ? automation::Invoke::Put
+                                                                  : automation::Invoke::Get;
+      std::vector<Value> args;
+      std::vector<automation::NamedArg> named;
+      std::optional<Value> assigned;
+      for (UINT i = 0; i < params->cNamedArgs; ++i) {
+        DISPID n = params->rgdispidNamedArgs[i];
+        if (n == DISPID_PROPERTYPUT) {
+          assigned = fromVariant(params->rgvarg[i]);
+        } else if (const std::string* name = nameOf(n)) {
+          named.push_back({*name, fromVariant(params->rgvarg[i])});
+        } else {
+          return DISP_E_PARAMNOTFOUND;
+        }
+      }
+      for (UINT i = params->cArgs; i-- > params->cNamedArgs;) args.push_back(fromVariant(params->rgvarg[i]));
+      if (assigned) args.push_back(std::move(*assigned));
+      Value r = object_.target()->invoke(*member, kind, args, named);
+      if (result && kind == automation::Invoke::Get) toVariant(r, result);
+      return S_OK;
+    } catch (const automation::Failure& f) {
+      fillExcepInfo(info, f);
+      return info ? DISP_E_EXCEPTION : toHresult(f);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    } catch (...) {
+      return E_UNEXPECTED;
+    }
+  }
+
+  HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override {
+    if (out) *out = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualIID(iid, iids::CommandBarEventsSource)) return CONNECT_E_NOCONNECTION;
+    try {
+      *out = makeClickConnectionPoint(object_, this).detach();
+      return S_OK;
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+  }
+
+  HRESULT STDMETHODCALLTYPE objectOf(const void* module, automation::Object* out) override {
+    if (module != &moduleToken) return E_FAIL;
+    *out = object_;
+    return S_OK;
+  }
+
+ private:
+  bool answersFor(REFIID iid) const {
+    if (IsEqualIID(iid, iids::VBE)) return object_.implements("VBE");
+    if (IsEqualIID(iid, iids::CommandBarControl)) return object_.implements("CommandBarControl");
+    if (IsEqualIID(iid, iids::CommandBarEvents)) return object_.implements("CommandBarEvents");
+    return false;
+  }
+
+  // DISPIDs are 1-based positions in the name table; members and parameter names share it.
+  DISPID idOf(const std::string& name) {
+    for (size_t i = 0; i < names_.size(); ++i)
+      if (automation::sameName(names_[i], name)) return static_cast<DISPID>(i + 1);
+    names_.push_back(name);
+    return static_cast<DISPID>(names_.size());
+  }
+  const std::string* nameOf(DISPID id) const {
+    if (id < 1 || static_cast<size_t>(id) > names_.size()) return nullptr;
+    return &names_[static_cast<size_t>(id) - 1];
+  }
+
+  RefCount refs_;
+  automation::Object object_;
+  std::vector<std::string> names_;
+};
+
+}  // namespace
+
+ComPtr<IDispatch> makeDispatchServer(automation::Object object) {
+  if (object.empty()) return {};
+  return ComPtr<IDispatch>::attach(new DispatchServer(std::move(object)));
+}
+
+bool unwrapDispatchServer(IUnknown* unknown, automation::Object& object) {
+  if (!unknown) return false;
+  ComPtr<ObjectHandle> handle;
+  if (FAILED(unknown->QueryInterface(ObjectHandleIid, handle.putVoid())) || !handle) return false;
+  return SUCCEEDED(handle->objectOf(&moduleToken, &object));
+}
+
+}  // namespace win32

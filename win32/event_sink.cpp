@@ -1,0 +1,117 @@
+#include "event_sink.h"
+
+#include <ocidl.h>
+#include <olectl.h>
+
+#include "com_ptr.h"
+#include "errors.h"
+#include "iids.h"
+#include "module_objects.h"
+#include "variant.h"
+
+namespace win32 {
+
+namespace {
+
+constexpr DISPID ClickId = 1;
+
+// Reads a by-reference Boolean argument; null when the caller passed it by value.
+VARIANT_BOOL* boolRef(VARIANT& v, VARIANT_BOOL& byValue) {
+  if (V_VT(&v) == (VT_BOOL | VT_BYREF)) return V_BOOLREF(&v);
+  if (V_VT(&v) == (VT_VARIANT | VT_BYREF) && V_VT(V_VARIANTREF(&v)) == VT_BOOL)
+    return &V_BOOL(V_VARIANTREF(&v));
+  byValue = fromVariant(v).asBool() ? VARIANT_TRUE : VARIANT_FALSE;
+  return &byValue;
+}
+
+// Receives _dispCommandBarControlEvents calls from the editor.
+class ClickSink final : public IDispatch, ModuleObject {
+ public:
+  explicit ClickSink(automation::ClickHandler handler) : handler_(std::move(handler)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
+        IsEqualIID(iid, iids::CommandBarEventsSource)) {
+      *out = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG n = refs_.release();
+    if (n == 0) delete this;
+    return n;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
+    if (!n) return E_POINTER;
+    *n = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** out) override {
+    if (out) *out = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+                                          DISPID* ids) override {
+    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+    if (count == 1 && _wcsicmp(names[0], L"Click") == 0) {
+      ids[0] = ClickId;
+      return S_OK;
+    }
+    return DISP_E_UNKNOWNNAME;
+  }
+
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
+                                   EXCEPINFO* info, UINT*) override {
+    if (id != ClickId) return DISP_E_MEMBERNOTFOUND;
+    if (!params || params->cArgs != 3 || params->cNamedArgs != 0) return DISP_E_BADPARAMCOUNT;
+    try {
+      automation::Object control = fromVariant(params->rgvarg[2]).asObject();
+      VARIANT_BOOL handledValue = 0, cancelValue = 0;
+      VARIANT_BOOL* handled = boolRef(params->rgvarg[1], handledValue);
+      VARIANT_BOOL* cancel = boolRef(params->rgvarg[0], cancelValue);
+      bool h = *handled != VARIANT_FALSE, c = *cancel != VARIANT_FALSE;
+      handler_(control, h, c);
+      *handled = h ? VARIANT_TRUE : VARIANT_FALSE;
+      *cancel = c ? VARIANT_TRUE : VARIANT_FALSE;
+      return S_OK;
+    } catch (const automation::Failure& f) {
+      fillExcepInfo(info, f);
+      return info ? DISP_E_EXCEPTION : toHresult(f);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    } catch (...) {
+      return E_UNEXPECTED;
+    }
+  }
+
+ private:
+  RefCount refs_;
+  automation::ClickHandler handler_;
+};
+
+}  // namespace
+
+automation::Subscription adviseClicks(IUnknown* source, automation::ClickHandler handler) {
+  auto container = ComPtr<IUnknown>(source).query<IConnectionPointContainer>(IID_IConnectionPointContainer);
+  if (!container) automation::fail("Object doesn't support this property or method", automation::errors::NoSuchMember);
+  ComPtr<IConnectionPoint> point;
+  HRESULT hr = container->FindConnectionPoint(iids::CommandBarEventsSource, point.put());
+  if (FAILED(hr) || !point) throw failureFrom(FAILED(hr) ? hr : E_NOINTERFACE, "FindConnectionPoint");
+  auto sink = ComPtr<IDispatch>::attach(new ClickSink(std::move(handler)));
+  DWORD cookie = 0;
+  hr = point->Advise(sink.get(), &cookie);
+  if (FAILED(hr)) throw failureFrom(hr, "Advise");
+  // The point (and through it the source) stays referenced while the subscription lives.
+  return automation::Subscription([point, cookie]() mutable {
+    point->Unadvise(cookie);
+    point.reset();
+  });
+}
+
+}  // namespace win32

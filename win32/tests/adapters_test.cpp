@@ -1,0 +1,214 @@
+// The IDispatch adapters, both ways, through real COM calls: an object exposed as IDispatch and
+// reached again through a dispatch client must behave as the object itself.
+#include <ocidl.h>
+
+#include <vector>
+
+#include "check.h"
+#include "dispatch_client.h"
+#include "dispatch_server.h"
+#include "module_objects.h"
+#include "variant.h"
+
+using automation::Invoke;
+using automation::NamedArg;
+using automation::Object;
+using automation::Value;
+
+namespace {
+
+struct Call {
+  std::string member;
+  Invoke kind;
+  std::vector<Value> args;
+  std::vector<NamedArg> named;
+};
+
+class Fake final : public automation::Dispatch, public std::enable_shared_from_this<Fake> {
+ public:
+  explicit Fake(bool isEditor = false) : isEditor_(isEditor) {}
+  std::vector<Call> calls;
+  Object child;
+  automation::ClickHandler handler;
+  bool subscriptionEnded = false;
+
+  Value invoke(std::string_view member, Invoke kind, std::span<const Value> args,
+               std::span<const NamedArg> named) override {
+    calls.push_back({std::string(member), kind, {args.begin(), args.end()}, {named.begin(), named.end()}});
+    if (automation::sameName(member, "Name")) return Value("Modul\xC3\xA9 \xE2\x82\xAC");
+    if (automation::sameName(member, "Child")) return Value(child);
+    if (automation::sameName(member, "Count")) return Value::i4(42);
+    if (automation::sameName(member, "Fail")) automation::fail("boom", 5);
+    if (automation::sameName(member, "Locked")) automation::fail("Project is locked", 50289);
+    return Value();
+  }
+  std::unique_ptr<automation::Enumeration> enumerate() override {
+    struct E : automation::Enumeration {
+      int i = 0;
+      std::optional<Value> next() override {
+        if (i == 3) return std::nullopt;
+        return Value::i2(static_cast<int16_t>(++i));
+      }
+    };
+    return std::make_unique<E>();
+  }
+  automation::Subscription subscribe(automation::ClickHandler h) override {
+    handler = std::move(h);
+    subscriptionEnded = false;
+    return automation::Subscription([this] {
+      handler = nullptr;
+      subscriptionEnded = true;
+    });
+  }
+  bool implements(std::string_view name) const override { return isEditor_ && automation::sameName(name, "VBE"); }
+
+ private:
+  bool isEditor_;
+};
+
+// A client over a server, built by hand so that the calls really cross IDispatch.
+Object throughCom(const Object& o) {
+  auto server = win32::makeDispatchServer(o);
+  return Object(std::make_shared<win32::DispatchClient>(win32::ComPtr<IUnknown>(server.get()), server));
+}
+
+void callsCrossIDispatch() {
+  auto fake = std::make_shared<Fake>(true);
+  auto childFake = std::make_shared<Fake>();
+  fake->child = Object(childFake);
+  {
+    Object original(fake);
+    Object o = throughCom(original);
+    CHECK(o.target() != original.target());
+
+    CHECK_EQ(o.get("name").asString(), std::string("Modul\xC3\xA9 \xE2\x82\xAC"));
+    CHECK_EQ(fake->calls.back().member, std::string("name"));
+    CHECK(fake->calls.back().kind == Invoke::Get);
+
+    // Positional order survives the reversal; a left-out argument stays left out.
+    o.call("Item", {Value::i2(3), Value::missing(), Value("x")});
+    const Call& item = fake->calls.back();
+    CHECK_EQ(item.args.size(), 3u);
+    if (item.args.size() == 3) {
+      CHECK(item.args[0] == Value::i2(3));
+      CHECK(item.args[1].isMissing());
+      CHECK(item.args[2] == Value("x"));
+    }
+
+    o.call("FindControl", {}, {{"Id", Value::i2(942)}});
+    const Call& find = fake->calls.back();
+    CHECK_EQ(find.args.size(), 0u);
+    CHECK_EQ(find.named.size(), 1u);
+    if (find.named.size() == 1) {
+      CHECK(automation::sameName(find.named[0].name, "Id"));
+      CHECK(find.named[0].value == Value::i2(942));
+    }
+
+    o.put("Visible", Value::boolean(true));
+    CHECK(fake->calls.back().kind == Invoke::Put);
+    CHECK(fake->calls.back().args.size() == 1 && fake->calls.back().args[0] == Value::boolean(true));
+    o.put("Caption", Value::i4(-7));
+    CHECK(fake->calls.back().args.size() == 1 && fake->calls.back().args[0] == Value::i4(-7));
+
+    // Objects handed through come back as themselves.
+    auto other = std::make_shared<Fake>();
+    o.putRef("ActiveVBProject", Object(other));
+    CHECK(fake->calls.back().kind == Invoke::PutRef);
+    CHECK(fake->calls.back().args.size() == 1 && fake->calls.back().args[0].asObject() == Object(other));
+    CHECK(o.get("Child").asObject() == fake->child);
+    o.putRef("ActiveVBProject", Object());
+    CHECK(fake->calls.back().args.size() == 1 && fake->calls.back().args[0].asObject().empty());
+
+    CHECK_FAILS(5, o.call("Fail"));
+    try {
+      o.call("Locked");
+    } catch (const automation::Failure& f) {
+      CHECK_EQ(f.description(), std::string("Project is locked"));
+      CHECK_EQ(f.code(), 50289);
+    }
+
+    CHECK(o.implements("VBE"));
+    CHECK(!throughCom(fake->child).implements("VBE"));
+
+    auto e = o.enumerate();
+    std::vector<int> seen;
+    while (auto v = e.next()) seen.push_back(v->asInt());
+    CHECK((seen == std::vector<int>{1, 2, 3}));
+  }
+  CHECK_EQ(fake.use_count(), 1);
+  CHECK_EQ(childFake.use_count(), 2);  // fake->child
+}
+
+void clicksArriveThroughConnectionPoints() {
+  auto events = std::make_shared<Fake>();
+  auto control = std::make_shared<Fake>();
+  Object o = throughCom(Object(events));
+  Object seenControl;
+  int clicks = 0;
+  automation::Subscription s = o.subscribe([&](const Object& c, bool& handled, bool& cancel) {
+    ++clicks;
+    seenControl = c;
+    CHECK(!handled);
+    cancel = true;
+  });
+  CHECK(events->handler != nullptr);
+  if (events->handler) {
+    bool handled = false, cancel = false;
+    events->handler(Object(control), handled, cancel);
+    CHECK_EQ(clicks, 1);
+    CHECK(cancel);
+    CHECK(!handled);
+    CHECK(seenControl == Object(control));
+  }
+  seenControl.reset();
+
+  // A failing handler reaches the event source as the failure of the event call.
+  automation::Subscription failing = o.subscribe([](const Object&, bool&, bool&) { automation::fail("no", 91); });
+  if (events->handler) {
+    bool handled = false, cancel = false;
+    CHECK_FAILS(91, events->handler(Object(control), handled, cancel));
+  }
+  failing.reset();
+  CHECK(events->subscriptionEnded);
+  s.reset();
+  o.reset();
+  CHECK_EQ(events.use_count(), 1);
+  CHECK_EQ(control.use_count(), 1);
+}
+
+void variantsConvert() {
+  win32::Variant v;
+  win32::toVariant(Value::missing(), v.get());
+  CHECK(V_VT(v.get()) == VT_ERROR && V_ERROR(v.get()) == DISP_E_PARAMNOTFOUND);
+  CHECK(win32::fromVariant(*v).isMissing());
+
+  win32::Variant b;
+  win32::toVariant(Value::boolean(true), b.get());
+  CHECK(V_VT(b.get()) == VT_BOOL && V_BOOL(b.get()) == VARIANT_TRUE);
+
+  VARIANT_BOOL flag = VARIANT_TRUE;
+  VARIANT ref;
+  V_VT(&ref) = VT_BOOL | VT_BYREF;
+  V_BOOLREF(&ref) = &flag;
+  CHECK(win32::fromVariant(ref) == Value::boolean(true));
+
+  VARIANT d;
+  V_VT(&d) = VT_R8;
+  V_R8(&d) = 3.0;
+  CHECK(win32::fromVariant(d) == Value::i4(3));
+  V_VT(&d) = VT_DATE;
+  V_DATE(&d) = 1e12;
+  CHECK_FAILS(13, win32::fromVariant(d));
+}
+
+}  // namespace
+
+int main() {
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  callsCrossIDispatch();
+  clicksArriveThroughConnectionPoints();
+  variantsConvert();
+  CHECK_EQ(win32::liveObjects(), 0);
+  CoUninitialize();
+  return check::finish("adapters");
+}
