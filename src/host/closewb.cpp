@@ -18,14 +18,15 @@ bool attempt(Step&& step) {
 }
 
 // Word: closing by name failed. Close the active document only when it is the project's file
-// (its name less a four-character ending equals the file name); when that cannot be told, the
-// project's file may be an add-in, so try uninstalling the add-in of that name instead.
+// (its name less a four-character ending equals the file name); when that cannot be told (no
+// active document, a name too short to carry an ending, or no file name at all) the active
+// document is some other file, so go on to the add-in of that name instead.
 void closeWordFallback(const Object& app, const std::string& file) {
   bool isActive = false;
   attempt([&] {
     std::string name = app.get("Application").asObject().get("activedocument").asObject().get("Name").asString();
     size_t length = text::length(name);
-    isActive = length >= 4 && text::takeFirst(name, length - 4) == file;
+    isActive = !file.empty() && length >= 4 && text::takeFirst(name, length - 4) == file;
   });
   if (isActive) {
     attempt([&] { app.get("Application").asObject().get("activedocument").asObject().call("Close"); });
