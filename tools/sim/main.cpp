@@ -1,60 +1,132 @@
 // tessary-sim: connects the add-in to a model editor and shows what a user would see.
-#include <iostream>
+#include <unistd.h>
 
-#include "addin/connect.h"
-#include "model/platform.h"
-#include "model/sample.h"
+#include <iostream>
+#include <sstream>
+
+#include "commands.h"
+#include "dll_addin.h"
+#include "input_error.h"
+#include "render_text.h"
+#include "session.h"
+#include "workspace.h"
 
 namespace {
 
-const char* styleName(int32_t style) {
-  switch (style) {
-    case 0: return "automatic";
-    case 1: return "icon";
-    case 2: return "caption only";
-    case 3: return "icon and caption";
-    default: return "other";
+const char* usage =
+    "usage: tessary-sim [--workspace FILE] [--json] [--answer yes|no|cancel]... [--dll PATH] [-i] [COMMAND...]\n"
+    "\n"
+    "Connects the vba Tessary add-in to a model of the VBA editor and shows, after each command,\n"
+    "what a user would see. With no command it runs a guided tour of every command.\n"
+    "\n"
+    "  --workspace FILE  the editor and host to use (JSON, see examples/README.md);\n"
+    "                    without it, the built-in sample workspace\n"
+    "  --json            one JSON document per command, one line each\n"
+    "  --answer WORD     the answer to the next question a message box asks (repeatable)\n"
+    "  --dll PATH        load the add-in from vbatessary.dll through COM (Windows build)\n"
+    "  -i                read commands from the prompt, one line each\n"
+    "\n"
+    "commands: connect [MODE]   MODE 0 after-startup (default), 1 startup, 2 external, 3 command-line\n"
+    "          click N          click the button at position N of the add-in's bar\n"
+    "          click \"Caption\"  click the button with that caption\n"
+    "          references       Tools > References...\n"
+    "          move N M         move the button at position N to position M\n"
+    "          disconnect       unload the add-in\n"
+    "          state            show everything\n";
+
+struct Options {
+  std::string workspace;
+  std::string dll;
+  bool json = false;
+  bool interactive = false;
+  std::vector<platform::MessageBox::Answer> answers;
+  std::vector<std::string> commands;
+};
+
+Options parseOptions(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) throw sim::InputError(a + ": missing its value");
+      return argv[++i];
+    };
+    if (a == "--workspace") o.workspace = value();
+    else if (a == "--dll") o.dll = value();
+    else if (a == "--json") o.json = true;
+    else if (a == "-i") o.interactive = true;
+    else if (a == "--answer") {
+      auto w = value();
+      auto answer = sim::answerNamed(w);
+      if (!answer) throw sim::InputError("--answer: expected yes, no or cancel, found \"" + w + "\"");
+      o.answers.push_back(*answer);
+    } else if (a.size() > 1 && a[0] == '-') {
+      throw sim::InputError("unknown option " + a + " (see tessary-sim --help)");
+    } else {
+      o.commands.push_back(a);
+    }
   }
+  return o;
 }
 
-std::string oneLine(std::string s) {
-  for (size_t i = 0; (i = s.find("\r\n", i)) != std::string::npos;) s.replace(i, 2, " / ");
-  return s;
+std::string emit(const nlohmann::ordered_json& report, bool json, sim::TextRenderer& text) {
+  if (json) return report.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  return text.render(report);
 }
 
-void printBar(const model::Editor& editor, const std::string& name) {
-  auto bar = editor.bar(name);
-  if (!bar) {
-    std::cout << "bar \"" << name << "\": not present\n";
-    return;
+int interactive(sim::Session& session, bool json, sim::TextRenderer& text) {
+  bool tty = isatty(0);
+  bool refused = false;
+  std::string line;
+  for (;;) {
+    if (tty) std::cout << "tessary> " << std::flush;
+    if (!std::getline(std::cin, line)) break;
+    if (line == "quit" || line == "exit") break;
+    if (line == "help") {
+      std::cout << "commands: " << sim::usageOfCommands() << ", quit\n";
+      continue;
+    }
+    try {
+      for (auto& c : sim::parseLine(line)) std::cout << emit(session.run(c), json, text) << std::flush;
+    } catch (const sim::InputError& e) {
+      std::cerr << "tessary-sim: " << e.what() << "\n";
+      refused = true;
+    }
   }
-  std::cout << "bar \"" << bar->name << "\": position " << bar->position
-            << (bar->position == 1 ? " (docked top)" : "") << ", "
-            << (bar->visible ? "visible" : "hidden") << ", " << bar->controls.size() << " controls\n";
-  for (size_t i = 0; i < bar->controls.size(); ++i) {
-    const auto& c = bar->controls[i];
-    std::cout << "  " << (i + 1) << ". " << (c->beginGroup ? "| " : "  ") << "\"" << c->caption
-              << "\"  [" << styleName(c->style) << "]  tooltip: \"" << oneLine(c->tooltip) << "\"\n";
-  }
+  return refused ? 2 : 0;
 }
 
 }  // namespace
 
-int main() {
-  model::Harness h(model::sampleWorkspace());
-  {
-    addin::Connect connect(h.services());
-    std::cout << "== connect (mode 0: after startup)\n";
-    connect.AddinInstance_OnConnection(h.editor.vbe(), 0);
-    for (auto& text : h.messageBox.shown) std::cout << "message box: " << text << "\n";
-    printBar(h.editor, "Tessary Ver. 1.01");
-    std::cout << "Tools > References... hooked: " << (connect.CmdReferenceSet().empty() ? "no" : "yes")
-              << "\n";
-    std::cout << "== disconnect\n";
-    connect.AddinInstance_OnDisconnection(1);
-    printBar(h.editor, "Tessary Ver. 1.01");
-    for (auto& w : h.settings.writes) std::cout << "setting written: " << w << "\n";
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
+      std::cout << usage;
+      return 0;
+    }
+  try {
+    Options o = parseOptions(argc, argv);
+    auto commands = sim::parseArguments(o.commands);
+    bool guided = commands.empty() && !o.interactive;
+    if (guided) commands = sim::tour();
+
+    sim::Workspace ws = o.workspace.empty() ? sim::sampleWorkspace() : sim::loadWorkspace(o.workspace);
+    if (!o.answers.empty()) ws.answers = o.answers;
+    std::string title = ws.title;
+    std::string hostName = ws.editor.world().hostName;
+    sim::Session session(std::move(ws), o.dll.empty() ? sim::nativeAddin() : sim::dllAddin(o.dll));
+
+    sim::TextRenderer text(guided);
+    // Nothing is printed until every command has run: a refused command leaves no half output.
+    std::ostringstream out;
+    if (!o.json && (guided || o.interactive))
+      out << "tessary-sim: " << title << ", host \"" << hostName << "\"\n\n";
+    for (const auto& c : commands) out << emit(session.run(c), o.json, text);
+    std::cout << out.str() << std::flush;
+    if (o.interactive) return interactive(session, o.json, text);
+    return 0;
+  } catch (const sim::InputError& e) {
+    std::cerr << "tessary-sim: " << e.what() << "\n";
+    return 2;
   }
-  std::cout << "references still held by the add-in: " << h.editor.liveReferences() << "\n";
-  return 0;
 }
