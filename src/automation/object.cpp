@@ -27,6 +27,14 @@ Value Object::get(std::string_view member) const {
   return checked().invoke(member, Invoke::Get, {}, {});
 }
 
+Value Object::call(std::string_view member) const {
+  return checked().invoke(member, Invoke::Get, {}, {});
+}
+
+Value Object::call(std::string_view member, std::vector<Value> args) const {
+  return checked().invoke(member, Invoke::Get, args, {});
+}
+
 Value Object::call(std::string_view member, std::vector<Value> args,
                    std::vector<NamedArg> named) const {
   return checked().invoke(member, Invoke::Get, args, named);

@@ -56,8 +56,11 @@ class Object {
   explicit operator bool() const noexcept { return !empty(); }
 
   Value get(std::string_view member) const;
-  Value call(std::string_view member, std::vector<Value> args = {},
-             std::vector<NamedArg> named = {}) const;
+  // Overloads rather than default arguments: a default argument of an incomplete type's vector
+  // is instantiated too early for clang.
+  Value call(std::string_view member) const;
+  Value call(std::string_view member, std::vector<Value> args) const;
+  Value call(std::string_view member, std::vector<Value> args, std::vector<NamedArg> named) const;
   void put(std::string_view member, Value value) const;
   void putRef(std::string_view member, const Object& value) const;
 
