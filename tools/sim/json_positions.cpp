@@ -17,6 +17,16 @@ TextPosition positionOf(std::string_view text, size_t offset) {
   return p;
 }
 
+std::string pointerToken(std::string_view key) {
+  std::string s;
+  for (char c : key) {
+    if (c == '~') s += "~0";
+    else if (c == '/') s += "~1";
+    else s += c;
+  }
+  return s;
+}
+
 namespace {
 
 // The walker trusts its input: it only runs on text that nlohmann has already accepted.
@@ -38,7 +48,9 @@ class Walker {
       }
       for (;;) {
         skipSpace();
+        size_t keyAt = i_;
         std::string key = string();
+        out_[pointer + "/" + escape(key) + "#key"] = keyAt;
         skipSpace();
         ++i_;  // ':'
         value(pointer + "/" + escape(key));
@@ -104,15 +116,7 @@ class Walker {
     ++i_;  // closing quote
     return s;
   }
-  static std::string escape(const std::string& key) {
-    std::string s;
-    for (char c : key) {
-      if (c == '~') s += "~0";
-      else if (c == '/') s += "~1";
-      else s += c;
-    }
-    return s;
-  }
+  static std::string escape(const std::string& key) { return pointerToken(key); }
 
   std::string_view t_;
   std::map<std::string, size_t>& out_;

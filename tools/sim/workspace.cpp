@@ -55,7 +55,7 @@ class Reader {
       if (!known) {
         std::string list;
         for (auto* f : fields) list += std::string(list.empty() ? "" : ", ") + "\"" + f + "\"";
-        fail(ptr + "/" + key, "unknown field \"" + key + "\" in " + what + " (expected " + list + ")");
+        fail(ptr + "/" + pointerToken(key) + "#key", "unknown field \"" + key + "\" in " + what + " (expected " + list + ")");
       }
     }
   }

@@ -1,0 +1,136 @@
+// Runs the tessary-sim program itself: exit statuses, standard output and error, the examples.
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using ::testing::HasSubstr;
+
+struct Run {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+Run sim(const std::string& args, const std::string& input = "") {
+  auto dir = std::filesystem::temp_directory_path() / ("tessary-sim-test-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::string in = (dir / "in").string(), out = (dir / "out").string(), err = (dir / "err").string();
+  std::ofstream(in) << input;
+  std::string cmd = std::string("'") + TESSARY_SIM + "' " + args + " <'" + in + "' >'" + out + "' 2>'" + err + "'";
+  Run r;
+  int raw = std::system(cmd.c_str());
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = slurp(out);
+  r.err = slurp(err);
+  std::filesystem::remove_all(dir);
+  return r;
+}
+
+std::vector<nlohmann::json> lines(const std::string& out) {
+  std::vector<nlohmann::json> docs;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) docs.push_back(nlohmann::json::parse(line));
+  return docs;
+}
+
+std::string example(const std::string& name) { return std::string(EXAMPLES_DIR) + "/" + name; }
+
+TEST(SimProgram, TheTourRunsEveryCommandOnTheSample) {
+  auto r = sim("");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  for (auto heading : {"== connect\n", "== click 1  (button 1", "== click 5  (button 5", "== click 6  (button 6",
+                       "== references\n", "== disconnect\n"})
+    EXPECT_THAT(r.out, HasSubstr(heading));
+  EXPECT_THAT(r.out, HasSubstr("  | Open Active Project's All Modules   Close Active Project's All Modules   "
+                               "Open All Modules   Close All Modules   Open Projects   Close Active Project \n"));
+  EXPECT_THAT(r.out, HasSubstr("  opened: VBAProject - Module1 (Code), VBAProject - Ledger (Code), "
+                               "VBAProject - EntryForm (Code)\n"));
+  EXPECT_THAT(r.out, HasSubstr("  |LockedTools.xlam  is protected but you can see the reference set here.\n"));
+  EXPECT_THAT(r.out, HasSubstr("references to editor and host objects still held: 0\n"));
+
+  auto json = sim("--json");
+  ASSERT_EQ(json.status, 0);
+  auto docs = lines(json.out);
+  ASSERT_EQ(docs.size(), 11u);  // state, connect, 5 clicks, references, 2 clicks, disconnect
+  EXPECT_EQ(docs[1]["bar"]["buttons"].size(), 6u);
+  EXPECT_EQ(sim("--json").out, json.out);  // nothing varies from run to run
+}
+
+TEST(SimProgram, EveryExampleRunsTheTourCleanly) {
+  int examples = 0;
+  for (auto& entry : std::filesystem::directory_iterator(EXAMPLES_DIR)) {
+    if (entry.path().extension() != ".json") continue;
+    ++examples;
+    auto r = sim("--json --workspace '" + entry.path().string() + "'");
+    ASSERT_EQ(r.status, 0) << entry.path() << ": " << r.err;
+    auto docs = lines(r.out);
+    ASSERT_EQ(docs.size(), 11u) << entry.path();
+    EXPECT_EQ(docs.back()["referencesLeft"], 0) << entry.path();
+    EXPECT_FALSE(docs[1]["bar"].is_null()) << entry.path();
+  }
+  EXPECT_GE(examples, 3);
+}
+
+TEST(SimProgram, ClickOneOnTheWordExampleShowsTheCodeWindowsOpened) {
+  auto r = sim("--workspace '" + example("word-report.json") + "' connect click 1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("  opened: ReportProject - Formatting (Code), ReportProject - TableBuilder (Code), "
+                               "ReportProject - OptionsForm (Code), ReportProject - ExportForm (Code)\n"));
+}
+
+TEST(SimProgram, BadInputGetsStatusTwoAMessageAndNoOutput) {
+  auto dir = std::filesystem::temp_directory_path() / ("tessary-sim-bad-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  auto bad = (dir / "bad.json").string();
+  std::ofstream(bad) << "{\n  \"host\": {\"name\": \"Microsoft Excel\"},\n  \"projects\": [\n    {\"name\": \"A\",,}\n  ]\n}\n";
+  struct Case {
+    std::string args, message;
+  };
+  std::vector<Case> cases = {
+      {"--workspace '" + bad + "' connect", bad + ":4:18: not valid JSON: "},
+      {"--workspace '" + (dir / "absent.json").string() + "'", "cannot read the workspace file"},
+      {"connect click 1 dance", "unknown command \"dance\""},
+      {"connect click 1 click 9", "click 9: the bar has 6 buttons"},
+      {"click 1", "is not in the editor (connect first)"},
+      {"--answer perhaps", "--answer: expected yes, no or cancel"},
+      {"--frobnicate", "unknown option --frobnicate"},
+      {"--workspace", "--workspace: missing its value"},
+      {"--dll vbatessary.dll", "native build"},
+  };
+  for (auto& c : cases) {
+    auto r = sim(c.args);
+    EXPECT_EQ(r.status, 2) << c.args;
+    EXPECT_THAT(r.err, HasSubstr(c.message)) << c.args;
+    EXPECT_EQ(r.out, "") << c.args;  // a refused run prints nothing half-done
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(SimProgram, ThePromptReadsCommandsAndGoesOnAfterARefusal) {
+  auto r = sim("--json -i", "connect\nclick 8\nclick \"Open All Modules\"\nquit\nstate\n");
+  EXPECT_EQ(r.status, 2);  // one line was refused
+  EXPECT_THAT(r.err, HasSubstr("click 8: the bar has 6 buttons"));
+  auto docs = lines(r.out);
+  ASSERT_EQ(docs.size(), 2u);  // nothing after quit
+  EXPECT_EQ(docs[1]["clicked"]["position"], 3);
+
+  auto clean = sim("-i", "connect\n\nstate\n");
+  EXPECT_EQ(clean.status, 0) << clean.err;
+  EXPECT_THAT(clean.out, HasSubstr("== state\n"));
+}
+
+}  // namespace

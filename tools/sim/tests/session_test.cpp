@@ -1,0 +1,197 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "input_error.h"
+#include "session.h"
+
+namespace sim {
+namespace {
+
+using nlohmann::ordered_json;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+ordered_json run(Session& s, const std::string& line) {
+  auto commands = parseLine(line);
+  EXPECT_EQ(commands.size(), 1u) << line;
+  return s.run(commands.at(0));
+}
+
+std::vector<std::string> strings(const ordered_json& a) { return a.get<std::vector<std::string>>(); }
+
+TEST(SimSession, SampleTourShowsTheBarAndWhatEachCommandChanged) {
+  Session s(sampleWorkspace(), nativeAddin());
+  auto start = run(s, "state");
+  EXPECT_TRUE(start["bar"].is_null());
+  EXPECT_THAT(strings(start["windows"]["visible"]), ElementsAre("VBAProject - EntryForm (UserForm)"));
+
+  auto connected = run(s, "connect");
+  const auto& bar = connected["bar"];
+  ASSERT_TRUE(bar.is_object());
+  EXPECT_EQ(bar["position"], "docked top");
+  EXPECT_EQ(bar["visible"], true);
+  EXPECT_EQ(bar["count"], 1);
+  std::vector<std::string> captions;
+  for (auto& b : bar["buttons"]) captions.push_back(b["caption"]);
+  EXPECT_THAT(captions, ElementsAre("Open Active Project's All Modules", "Close Active Project's All Modules",
+                                    "Open All Modules", "Close All Modules", "Open Projects",
+                                    "Close Active Project"));
+  EXPECT_EQ(bar["buttons"][0]["tooltip"], "Opens all the modules\r\nexcept Document Modules");
+  EXPECT_TRUE(connected["messageBoxes"].empty());
+
+  auto opened = run(s, "click 1");
+  EXPECT_THAT(strings(opened["windows"]["opened"]),
+              ElementsAre("VBAProject - Module1 (Code)", "VBAProject - Ledger (Code)", "VBAProject - EntryForm (Code)"));
+  EXPECT_EQ(opened["mainWindow"], "visible");
+  EXPECT_EQ(opened["activeProject"], "VBAProject");
+  EXPECT_TRUE(opened["hostCalls"].empty());
+
+  auto closed = run(s, "click \"Close Active Project's All Modules\"");
+  EXPECT_EQ(closed["clicked"]["position"], 2);
+  EXPECT_TRUE(closed["windows"]["visible"].empty());
+  EXPECT_EQ(closed["windows"]["closed"].size(), 4u);  // the open designer too
+
+  auto dialog = run(s, "click 5");
+  EXPECT_THAT(strings(dialog["hostCalls"]),
+              ElementsAre("RunningObjectTable.GetActiveObject(Str \"Excel.Application\")",
+                          "Excel.Application.Application()", "Excel.Application.Visible = (Bool False)",
+                          "Excel.Application.dialogs(I2 1)", "Dialog.Show()",
+                          "Excel.Application.Visible = (Bool True)"));
+  EXPECT_TRUE(dialog["failure"].is_null());
+
+  auto refs = run(s, "references");
+  std::string added = refs["immediate"]["added"];
+  EXPECT_THAT(added, HasSubstr("\n\nReferences set in Budget.xlsm - [ VBAProject ] : 4"));
+  EXPECT_THAT(added, HasSubstr("\n\nMissing Refernece found for below file :\n\nPath :      C:\\Tools\\Legacy\\OldCharts.ocx"));
+  EXPECT_EQ(refs["immediate"]["height"], 200);
+  EXPECT_EQ(refs["objectBrowser"], "visible");
+  EXPECT_EQ(refs["referencesDialog"], false);
+
+  auto closedFile = run(s, "click 6");
+  EXPECT_THAT(strings(closedFile["host"]["openFiles"]), ElementsAre("LockedTools.xlam"));
+  ASSERT_EQ(closedFile["projects"].size(), 1u);
+  EXPECT_EQ(closedFile["activeProject"], "LockedTools");
+
+  auto locked = run(s, "click 1");
+  std::string notice = locked["immediate"]["added"];
+  EXPECT_EQ(notice.rfind("\n\nLockedTools.xlam  is protected but you can see the reference set here.\n\n", 0), 0u);
+  EXPECT_TRUE(locked["windows"]["opened"].empty());
+
+  auto gone = run(s, "disconnect");
+  EXPECT_TRUE(gone["bar"].is_null());
+  EXPECT_THAT(strings(gone["settingsWritten"]), ElementsAre("vbatessary\\Settings\\DisplayOnConnect=1"));
+  EXPECT_EQ(gone["referencesLeft"], 0);
+
+  // Unloaded, the References command is the editor's own again.
+  auto own = run(s, "references");
+  EXPECT_EQ(own["referencesDialog"], true);
+  EXPECT_EQ(own["immediate"]["added"], "");
+}
+
+TEST(SimSession, RefusedCommandsChangeNothing) {
+  Session s(sampleWorkspace(), nativeAddin());
+  auto before = run(s, "state");
+  EXPECT_THROW(run(s, "click 1"), InputError);
+  EXPECT_THROW(run(s, "disconnect"), InputError);
+  EXPECT_THROW(run(s, "move 1 2"), InputError);
+  run(s, "connect");
+  EXPECT_THROW(run(s, "connect"), InputError);
+  try {
+    run(s, "click 7");
+    ADD_FAILURE() << "click 7 accepted";
+  } catch (const InputError& e) {
+    EXPECT_STREQ(e.what(), "click 7: the bar has 6 buttons");
+  }
+  EXPECT_THROW(run(s, "click \"Open Everything\""), InputError);
+  EXPECT_THROW(run(s, "move 6 7"), InputError);
+  auto after = run(s, "state");
+  EXPECT_EQ(after["windows"], before["windows"]);
+  EXPECT_TRUE(after["hostCalls"].empty());
+  EXPECT_EQ(after["bar"]["buttons"][5]["caption"], "Close Active Project");
+
+  Session noTools(parseWorkspace(R"({"host": {"name": "Microsoft Excel"}, "projects": [],
+                                     "editor": {"toolsBar": false}})", "w.json"),
+                  nativeAddin());
+  EXPECT_THROW(run(noTools, "references"), InputError);
+}
+
+TEST(SimSession, AMovedButtonRunsTheActionOfItsNewPosition) {
+  Session s(sampleWorkspace(), nativeAddin());
+  run(s, "connect");
+  auto moved = run(s, "move 6 1");
+  EXPECT_EQ(moved["bar"]["buttons"][0]["caption"], "Close Active Project");
+  auto clicked = run(s, "click \"Close Active Project\"");
+  EXPECT_EQ(clicked["clicked"]["position"], 1);
+  EXPECT_EQ(clicked["windows"]["opened"].size(), 3u);  // button 1's action, not closing the file
+  EXPECT_TRUE(clicked["hostCalls"].empty());
+}
+
+const char* unsavedDeck = R"({"host": {"name": "Microsoft PowerPoint",
+                                       "files": [{"name": "Deck.pptm", "saved": false}]},
+                              "projects": [{"name": "Deck", "file": "Deck.pptm"}]})";
+
+TEST(SimSession, TheUsersAnswerDecidesWhetherAnUnsavedPresentationCloses) {
+  for (auto [answer, saved, open] : {std::tuple{"yes", true, false}, std::tuple{"no", false, false},
+                                     std::tuple{"cancel", false, true}}) {
+    auto ws = parseWorkspace(unsavedDeck, "w.json");
+    ws.answers = {*answerNamed(answer)};
+    Session s(std::move(ws), nativeAddin());
+    run(s, "connect");
+    auto r = run(s, "click 6");
+    ASSERT_EQ(r["messageBoxes"].size(), 1u) << answer;
+    EXPECT_EQ(r["messageBoxes"][0]["text"], "Do you want to save the changes you made to Deck.pptm?");
+    EXPECT_EQ(r["messageBoxes"][0]["answer"], answer);
+    bool sawSave = false;
+    for (auto& c : r["hostCalls"]) sawSave = sawSave || c == "Presentation.Save()";
+    EXPECT_EQ(sawSave, saved) << answer;
+    EXPECT_EQ(!r["host"]["openFiles"].empty(), open) << answer;
+    EXPECT_EQ(r["projects"].size(), open ? 1u : 0u) << answer;
+  }
+}
+
+TEST(SimSession, FailuresOfAnUnreachableHostGoBackToTheEditor) {
+  Session s(parseWorkspace(R"({"host": {"name": "Microsoft Word", "running": false},
+                               "projects": [{"name": "P", "file": "P"}]})", "w.json"),
+            nativeAddin());
+  run(s, "connect");
+  auto r = run(s, "click 6");
+  EXPECT_EQ(r["failure"], "ActiveX component can't create object");
+  EXPECT_EQ(r["projects"].size(), 1u);
+  // The next click starts afresh: no stale failure is reported for it.
+  EXPECT_TRUE(run(s, "click 1")["failure"].is_null());
+}
+
+TEST(SimSession, AFailedConnectionShowsItsMessageBox) {
+  auto ws = parseWorkspace(R"({"host": {"name": "Microsoft Excel"}, "projects": []})", "w.json");
+  ws.editor.faults().failMember("CommandBars.Add", "Method 'Add' of object 'CommandBars' failed");
+  Session s(std::move(ws), nativeAddin());
+  auto r = run(s, "connect");
+  ASSERT_EQ(r["messageBoxes"].size(), 1u);
+  EXPECT_EQ(r["messageBoxes"][0]["text"], "Method 'Add' of object 'CommandBars' failed");
+  EXPECT_EQ(r["messageBoxes"][0]["buttons"], "OK");
+  EXPECT_TRUE(r["bar"].is_null());
+  EXPECT_THAT(strings(run(s, "disconnect")["settingsWritten"]),
+              ElementsAre("vbatessary\\Settings\\DisplayOnConnect=0"));
+}
+
+TEST(SimCommands, ArgumentsAndPromptLinesParseAlike) {
+  auto a = parseArguments({"connect", "external", "click", "Open All Modules", "move", "2", "5", "state"});
+  ASSERT_EQ(a.size(), 4u);
+  EXPECT_EQ(a[0].mode, 2);
+  EXPECT_EQ(a[1].caption, "Open All Modules");
+  EXPECT_EQ(a[1].text, "click \"Open All Modules\"");
+  EXPECT_EQ(a[2].position, 2);
+  EXPECT_EQ(a[2].to, 5);
+  auto b = parseLine("connect 2 click \"Open All Modules\"  move 2 5\tstate");
+  ASSERT_EQ(b.size(), 4u);
+  EXPECT_EQ(b[1].caption, a[1].caption);
+  EXPECT_EQ(parseArguments({"connect", "click", "3"})[0].mode, 0);
+  EXPECT_TRUE(parseLine("   ").empty());
+
+  for (auto bad : {"clik 1", "click", "click 0", "move 1", "move a b", "connect 5", "connect later",
+                   "click \"unterminated", "click 99999999999"})
+    EXPECT_THROW(parseLine(bad), InputError) << bad;
+}
+
+}  // namespace
+}  // namespace sim
