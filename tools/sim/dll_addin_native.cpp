@@ -6,8 +6,8 @@ namespace sim {
 
 AddinFactory dllAddin(const std::string& path) {
   throw InputError("--dll " + path +
-                   ": this tessary-sim is the native build; the DLL is loaded by the Windows build "
-                   "(build/win32/tools/sim/tessary-sim.exe, run under Wine)");
+                   ": this tessary-sim is the native build, which runs the add-in's core in-process; "
+                   "loading the DLL needs a Windows build of tessary-sim, which is not made yet");
 }
 
 }  // namespace sim
