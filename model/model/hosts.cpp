@@ -318,6 +318,12 @@ const char* displayNameOf(HostKind kind) {
   return "";
 }
 
+std::optional<HostKind> hostKindOf(const std::string& displayName) {
+  for (auto k : {HostKind::Excel, HostKind::Word, HostKind::Access, HostKind::PowerPoint})
+    if (displayName == displayNameOf(k)) return k;
+  return std::nullopt;
+}
+
 HostState::File* HostState::file(const std::string& name) {
   for (auto& f : files)
     if (f.open && sameName(f.name, name)) return &f;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ enum class HostKind { Excel, Word, Access, PowerPoint };
 
 const char* progIdOf(HostKind kind);
 const char* displayNameOf(HostKind kind);
+// The host whose display name this is, exactly; none for any other text.
+std::optional<HostKind> hostKindOf(const std::string& displayName);
 
 // Everything a host holds and a test inspects afterwards.
 struct HostState {
