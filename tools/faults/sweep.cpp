@@ -1,0 +1,200 @@
+#include "sweep.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+namespace faults {
+
+namespace {
+
+constexpr const char* Done = "done";
+
+void writeAll(int fd, const std::string& s) {
+  size_t off = 0;
+  while (off < s.size()) {
+    ssize_t n = write(fd, s.data() + off, s.size() - off);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    off += static_cast<size_t>(n);
+  }
+}
+
+std::string joined(const std::vector<std::string>& v) {
+  if (v.empty()) return "nothing";
+  std::string s;
+  for (const auto& x : v) s += (s.empty() ? "\"" : ", \"") + x + "\"";
+  return s;
+}
+
+int count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t i = text.find(what); i != std::string::npos; i = text.find(what, i + what.size())) ++n;
+  return n;
+}
+
+}  // namespace
+
+RunOutcome isolated(const std::function<void(const std::function<void(const std::string&)>&)>& body,
+                    int timeoutSeconds) {
+  RunOutcome out;
+  int fds[2];
+  if (pipe(fds) != 0) {
+    out.crashed = true;
+    out.signal = std::string("pipe: ") + std::strerror(errno);
+    return out;
+  }
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    out.crashed = true;
+    out.signal = std::string("fork: ") + std::strerror(errno);
+    return out;
+  }
+  if (pid == 0) {
+    close(fds[0]);
+    auto say = [fd = fds[1]](const std::string& line) { writeAll(fd, line + "\n"); };
+    try {
+      body(say);
+    } catch (const std::exception& e) {
+      say(std::string("mismatch: an exception escaped to the editor: ") + e.what());
+    } catch (...) {
+      say("mismatch: an unknown exception escaped to the editor");
+    }
+    say(Done);
+    _exit(0);
+  }
+  close(fds[1]);
+
+  std::string received;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  while (true) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      out.hung = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    pollfd p{fds[0], POLLIN, 0};
+    int ready = poll(&p, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) continue;
+    char buf[4096];
+    ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    received.append(buf, static_cast<size_t>(n));
+  }
+  close(fds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+
+  bool finished = false;
+  std::istringstream lines(received);
+  for (std::string line; std::getline(lines, line);) {
+    if (line == Done) finished = true;
+    else if (line.rfind("leak: ", 0) == 0) out.leaked = true, out.mismatches.push_back(line);
+    else out.mismatches.push_back(line);
+  }
+  if (!out.hung && (!finished || !WIFEXITED(status) || WEXITSTATUS(status) != 0)) {
+    out.crashed = true;
+    out.signal = WIFSIGNALED(status) ? strsignal(WTERMSIG(status))
+                                     : "exit status " + std::to_string(WEXITSTATUS(status));
+  }
+  return out;
+}
+
+CleanRun cleanRun(const Scenario& scenario, const Command& command) {
+  Session s(scenario);
+  command.prepare(s);
+  const size_t from = s.editor().calls().size();
+  command.run(s);
+  const auto& log = s.editor().calls();
+  CleanRun clean;
+  clean.calls.assign(log.begin() + static_cast<std::ptrdiff_t>(from), log.end());
+  clean.missingLines = count(s.editor().immediate()->text, "Missing Refernece found for below file :");
+  clean.messageBoxes = s.h.messageBox.shown.size();
+  return clean;
+}
+
+void checkedRun(const Scenario& scenario, const Command& command, const CleanRun& clean, size_t k,
+                const Expectation& expected, const std::function<void(const std::string&)>& say) {
+  Session s(scenario);
+  const int64_t baseline = s.editor().liveReferences();
+  command.prepare(s);
+  const std::string injected = "Injected failure at call " + std::to_string(k);
+  if (k > 0) s.editor().faults().failCall(static_cast<int64_t>(k), injected);
+  const auto result = command.run(s);
+  s.editor().faults().clear();
+
+  auto mismatch = [&](const std::string& what) { say("mismatch: " + what); };
+  const auto& world = s.editor().world();
+  auto& addin = *s.addin;
+
+  if (!world.mainWindow->visible) mismatch("the editor's main window is left hidden");
+  if (command.kind == CommandKind::References && !result.cancelled)
+    mismatch("the editor's own References dialog was not cancelled");
+  if (command.kind != CommandKind::Connection && s.h.messageBox.shown.size() > clean.messageBoxes)
+    mismatch("a message box appeared: \"" + s.h.messageBox.shown.back() + "\"");
+
+  switch (expected.regime) {
+    case Regime::Reported:
+      if (result.failures != std::vector<std::string>{injected})
+        mismatch("the failure should reach the editor; it received " + joined(result.failures));
+      if (command.kind == CommandKind::Connection && addin.FormDisplayed())
+        mismatch("the toolbar counts as built after a reported failure");
+      if (command.kind == CommandKind::Button && command.button == 6 &&
+          (!s.host.closed().empty() || s.host.state().docmdCloses > 0))
+        mismatch("a file was closed although the command failed before reaching the host");
+      break;
+    case Regime::RecoveryFails:
+      if (result.failures != std::vector<std::string>{"Object variable or With block variable not set"})
+        mismatch("the recovery step should fail for want of a host; the editor received " + joined(result.failures));
+      break;
+    case Regime::Skipped:
+      if (!result.failures.empty() || !s.h.messageBox.shown.empty()) mismatch("disconnection reported a failure");
+      if (!addin.VBInstance().empty()) mismatch("VBInstance still set after disconnection");
+      if (!addin.c().empty()) mismatch("c still set after disconnection");
+      for (int b = 1; b <= 6; ++b)
+        if (!addin.Btns(b).empty()) mismatch("Btns" + std::to_string(b) + " still set after disconnection");
+      if (addin.FormDisplayed()) mismatch("FormDisplayed still true after disconnection");
+      break;
+    default:
+      if (!result.failures.empty()) mismatch("the failure should be absorbed; the editor received " + joined(result.failures));
+      if (command.kind == CommandKind::Connection && !addin.FormDisplayed())
+        mismatch("an absorbed failure left the toolbar incomplete");
+      if ((expected.regime == Regime::LoopStopped || expected.regime == Regime::Restored) &&
+          world.activeProject != s.startProject)
+        mismatch("the start project is not active again");
+      if (expected.regime == Regime::Recovered && !s.host.visible()) mismatch("the host is left hidden");
+      if (expected.regime == Regime::FixedResult && expected.missingLines &&
+          s.editor().immediate()->text.find("References set in  - [ ") == std::string::npos)
+        mismatch("the report's header does not carry the empty file name");
+      break;
+  }
+  if (expected.missingLines) {
+    int missing = count(s.editor().immediate()->text, "Missing Refernece found for below file :");
+    if (missing != *expected.missingLines)
+      mismatch(std::to_string(missing) + " missing-reference lines typed, expected " +
+               std::to_string(*expected.missingLines));
+  }
+
+  if (command.kind != CommandKind::Disconnection) s.disconnect();
+  if (int64_t held = s.editor().liveReferences() - baseline; held != 0)
+    say("leak: " + std::to_string(held) + " references held after disconnection");
+  s.addin.reset();
+  if (int64_t held = s.editor().liveReferences() - baseline; held != 0)
+    say("leak: " + std::to_string(held) + " references held after the final release");
+}
+
+}  // namespace faults
