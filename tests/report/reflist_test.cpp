@@ -359,12 +359,16 @@ TEST(ReferenceReportFaultSweep, EachFailingCallLandsInItsRegime) {
       ASSERT_GE(rig.sent().size(), 5u);
       EXPECT_EQ(rig.sent().front(), Top);
       EXPECT_EQ(Lines(rig.sent().end() - 3, rig.sent().end()), (Lines{Signature, Hint, Bottom}));
-      if (inFileName) EXPECT_EQ(rig.sent()[1], "~~References set in  - [ VBAProject ] : 3");
+      if (inFileName) {
+        EXPECT_EQ(rig.sent()[1], "~~References set in  - [ VBAProject ] : 3");
+      }
       auto immediate = rig.editor().immediate();
       bool fetchOrShow = i >= secondWindows && i <= secondWindows + 2;
       EXPECT_EQ(immediate->visible, !fetchOrShow);
       EXPECT_EQ(immediate->height, (i >= secondWindows && i != secondWindows + 2) ? 100 : 150);
-      if (i > secondWindows) EXPECT_EQ(rig.sent(), cleanSent);
+      if (i > secondWindows) {
+        EXPECT_EQ(rig.sent(), cleanSent);
+      }
     }
     EXPECT_EQ(rig.editor().liveReferences(), live);
   }
