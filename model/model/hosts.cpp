@@ -14,7 +14,9 @@ namespace {
 constexpr int32_t DispParamNotFound = 448;  // "Named argument not found"
 constexpr int32_t Disconnected = static_cast<int32_t>(0x80010108);
 
-[[noreturn]] void invalidCall() { fail("Invalid procedure call or argument", automation::errors::InvalidCall); }
+[[noreturn]] void invalidCall() {
+  fail("Invalid procedure call or argument", automation::errors::InvalidCall);
+}
 
 bool isNumber(const Value& v) {
   return v.type() == Value::Type::Int16 || v.type() == Value::Type::Int32;
@@ -24,7 +26,8 @@ bool isNumber(const Value& v) {
 struct HostNode : Node {
   std::shared_ptr<State> log;
   std::shared_ptr<HostState> host;
-  HostNode(std::shared_ptr<State> l, std::shared_ptr<HostState> h) : log(std::move(l)), host(std::move(h)) {}
+  HostNode(std::shared_ptr<State> l, std::shared_ptr<HostState> h)
+      : log(std::move(l)), host(std::move(h)) {}
 
   template <class T, class... A>
   Value make(A&&... a) const {
@@ -33,7 +36,9 @@ struct HostNode : Node {
   HostKind hostKind() const { return host->kind; }
 };
 
-bool isGet(Invoke k) { return k == Invoke::Get; }
+bool isGet(Invoke k) {
+  return k == Invoke::Get;
+}
 
 // A workbook, document or presentation, found by name each time so that a closed one refuses
 // every later call, as a released host object does.
@@ -43,10 +48,14 @@ struct FileNode : HostNode {
       : HostNode(std::move(l), std::move(h)), name(std::move(n)) {}
   std::string kind() const override {
     switch (hostKind()) {
-      case HostKind::Excel: return "Workbook";
-      case HostKind::Word: return "Document";
-      case HostKind::PowerPoint: return "Presentation";
-      case HostKind::Access: break;
+      case HostKind::Excel:
+        return "Workbook";
+      case HostKind::Word:
+        return "Document";
+      case HostKind::PowerPoint:
+        return "Presentation";
+      case HostKind::Access:
+        break;
     }
     return "File";
   }
@@ -55,7 +64,8 @@ struct FileNode : HostNode {
     if (!f || !f->open) fail("The object invoked has disconnected from its clients.", Disconnected);
     return *f;
   }
-  Value invoke(std::string_view m, Invoke k, std::span<const Value> a, std::span<const NamedArg>) override {
+  Value invoke(std::string_view m, Invoke k, std::span<const Value> a,
+               std::span<const NamedArg>) override {
     auto& f = file();
     if (sameName(m, "Name") && isGet(k)) return Value(f.name);
     if (sameName(m, "Close") && isGet(k)) {
@@ -94,10 +104,14 @@ struct FilesNode : HostNode {
   using HostNode::HostNode;
   std::string kind() const override {
     switch (hostKind()) {
-      case HostKind::Excel: return "Workbooks";
-      case HostKind::Word: return "Documents";
-      case HostKind::PowerPoint: return "Presentations";
-      case HostKind::Access: break;
+      case HostKind::Excel:
+        return "Workbooks";
+      case HostKind::Word:
+        return "Documents";
+      case HostKind::PowerPoint:
+        return "Presentations";
+      case HostKind::Access:
+        break;
     }
     return "Files";
   }
@@ -107,22 +121,30 @@ struct FilesNode : HostNode {
       if (f.open) open.push_back(&f);
     if (isNumber(key)) {
       int32_t i = key.asInt();
-      if (i < 1 || i > static_cast<int32_t>(open.size())) fail("Subscript out of range", automation::errors::SubscriptOutOfRange);
+      if (i < 1 || i > static_cast<int32_t>(open.size()))
+        fail("Subscript out of range", automation::errors::SubscriptOutOfRange);
       return make<FileNode>(open[i - 1]->name);
     }
     auto name = key.asString();
     for (auto* f : open)
       if (sameName(f->name, name)) return make<FileNode>(f->name);
     switch (hostKind()) {
-      case HostKind::Word: fail("Bad file name.", 4160);
-      case HostKind::PowerPoint: fail("Presentations (unknown member) : Invalid request.  The item " + name + " was not found.", static_cast<int32_t>(0x80048240));
-      default: fail("Subscript out of range", automation::errors::SubscriptOutOfRange);
+      case HostKind::Word:
+        fail("Bad file name.", 4160);
+      case HostKind::PowerPoint:
+        fail("Presentations (unknown member) : Invalid request.  The item " + name +
+                 " was not found.",
+             static_cast<int32_t>(0x80048240));
+      default:
+        fail("Subscript out of range", automation::errors::SubscriptOutOfRange);
     }
   }
-  Value invoke(std::string_view m, Invoke k, std::span<const Value> a, std::span<const NamedArg>) override {
+  Value invoke(std::string_view m, Invoke k, std::span<const Value> a,
+               std::span<const NamedArg>) override {
     if (!isGet(k)) noSuchMember(m);
     if (sameName(m, "Count"))
-      return Value::i4(static_cast<int32_t>(std::count_if(host->files.begin(), host->files.end(), [](auto& f) { return f.open; })));
+      return Value::i4(static_cast<int32_t>(
+          std::count_if(host->files.begin(), host->files.end(), [](auto& f) { return f.open; })));
     if (sameName(m, "Item") || m.empty()) {
       if (a.empty()) invalidCall();
       return item(a[0]);
@@ -136,7 +158,8 @@ struct DialogNode : HostNode {
   DialogNode(std::shared_ptr<State> l, std::shared_ptr<HostState> h, int32_t n)
       : HostNode(std::move(l), std::move(h)), number(n) {}
   std::string kind() const override { return "Dialog"; }
-  Value invoke(std::string_view m, Invoke k, std::span<const Value>, std::span<const NamedArg>) override {
+  Value invoke(std::string_view m, Invoke k, std::span<const Value>,
+               std::span<const NamedArg>) override {
     if (isGet(k) && sameName(m, "Show")) {
       auto& d = host->dialogs.at(number);
       if (d.showFails) fail("Show method of Dialog class failed", 1004);
@@ -155,12 +178,14 @@ struct DialogsNode : HostNode {
     if (!host->dialogs.count(n)) invalidCall();
     return make<DialogNode>(n);
   }
-  Value invoke(std::string_view m, Invoke k, std::span<const Value> a, std::span<const NamedArg>) override {
+  Value invoke(std::string_view m, Invoke k, std::span<const Value> a,
+               std::span<const NamedArg>) override {
     if (isGet(k) && (sameName(m, "Item") || m.empty())) {
       if (a.empty()) invalidCall();
       return item(a[0]);
     }
-    if (isGet(k) && sameName(m, "Count")) return Value::i4(static_cast<int32_t>(host->dialogs.size()));
+    if (isGet(k) && sameName(m, "Count"))
+      return Value::i4(static_cast<int32_t>(host->dialogs.size()));
     noSuchMember(m);
   }
 };
@@ -170,7 +195,8 @@ struct AddInNode : HostNode {
   AddInNode(std::shared_ptr<State> l, std::shared_ptr<HostState> h, std::string n)
       : HostNode(std::move(l), std::move(h)), name(std::move(n)) {}
   std::string kind() const override { return "AddIn"; }
-  Value invoke(std::string_view m, Invoke k, std::span<const Value> a, std::span<const NamedArg>) override {
+  Value invoke(std::string_view m, Invoke k, std::span<const Value> a,
+               std::span<const NamedArg>) override {
     auto* addIn = host->addIn(name);
     if (!addIn) fail("The object invoked has disconnected from its clients.", Disconnected);
     if (sameName(m, "Installed")) {
@@ -196,12 +222,14 @@ struct AddInsNode : HostNode {
     if (auto* a = host->addIn(key.asString())) return make<AddInNode>(a->name);
     fail("The requested member of the collection does not exist.", 5941);
   }
-  Value invoke(std::string_view m, Invoke k, std::span<const Value> a, std::span<const NamedArg>) override {
+  Value invoke(std::string_view m, Invoke k, std::span<const Value> a,
+               std::span<const NamedArg>) override {
     if (isGet(k) && (sameName(m, "Item") || m.empty())) {
       if (a.empty()) invalidCall();
       return item(a[0]);
     }
-    if (isGet(k) && sameName(m, "Count")) return Value::i4(static_cast<int32_t>(host->addIns.size()));
+    if (isGet(k) && sameName(m, "Count"))
+      return Value::i4(static_cast<int32_t>(host->addIns.size()));
     noSuchMember(m);
   }
 };
@@ -211,12 +239,15 @@ struct HostControlNode : HostNode {
   HostControlNode(std::shared_ptr<State> l, std::shared_ptr<HostState> h, int32_t i)
       : HostNode(std::move(l), std::move(h)), id(i) {}
   std::string kind() const override { return "CommandBarControl"; }
-  Value invoke(std::string_view m, Invoke k, std::span<const Value>, std::span<const NamedArg>) override {
+  Value invoke(std::string_view m, Invoke k, std::span<const Value>,
+               std::span<const NamedArg>) override {
     if (!isGet(k)) noSuchMember(m);
     if (sameName(m, "Id")) return Value::i4(id);
     if (sameName(m, "Execute")) {
       auto& c = host->controls.at(id);
-      if (c.executeFails) fail("Method 'Execute' of object '_CommandBarButton' failed", static_cast<int32_t>(0x80004005));
+      if (c.executeFails)
+        fail("Method 'Execute' of object '_CommandBarButton' failed",
+             static_cast<int32_t>(0x80004005));
       ++c.executed;
       return {};
     }
@@ -228,12 +259,14 @@ struct HostBarsNode : HostNode {
   using HostNode::HostNode;
   std::string kind() const override { return "CommandBars"; }
   // FindControl(Type, Id, Tag, Visible, Recursive): the Id positionally second or named.
-  Value invoke(std::string_view m, Invoke k, std::span<const Value> a, std::span<const NamedArg> named) override {
+  Value invoke(std::string_view m, Invoke k, std::span<const Value> a,
+               std::span<const NamedArg> named) override {
     if (!isGet(k) || !sameName(m, "FindControl")) noSuchMember(m);
     Value id = arg(a, 1);
     static const char* params[] = {"Type", "Id", "Tag", "Visible", "Recursive"};
     for (const auto& n : named) {
-      if (!std::any_of(std::begin(params), std::end(params), [&](const char* p) { return sameName(p, n.name); }))
+      if (!std::any_of(std::begin(params), std::end(params),
+                       [&](const char* p) { return sameName(p, n.name); }))
         fail("Named argument not found", DispParamNotFound);
       if (sameName(n.name, "Id")) id = n.value;
     }
@@ -247,7 +280,8 @@ struct HostBarsNode : HostNode {
 struct DoCmdNode : HostNode {
   using HostNode::HostNode;
   std::string kind() const override { return "DoCmd"; }
-  Value invoke(std::string_view m, Invoke k, std::span<const Value>, std::span<const NamedArg>) override {
+  Value invoke(std::string_view m, Invoke k, std::span<const Value>,
+               std::span<const NamedArg>) override {
     if (isGet(k) && sameName(m, "Close")) {
       ++host->docmdCloses;
       return {};
@@ -267,7 +301,8 @@ struct ApplicationNode : HostNode {
     return T(log, host).item(a[0]);
   }
 
-  Value invoke(std::string_view m, Invoke k, std::span<const Value> a, std::span<const NamedArg>) override {
+  Value invoke(std::string_view m, Invoke k, std::span<const Value> a,
+               std::span<const NamedArg>) override {
     if (sameName(m, "Visible")) {
       if (isGet(k)) return Value::boolean(host->visible);
       if (a.empty()) invalidCall();
@@ -300,20 +335,28 @@ struct ApplicationNode : HostNode {
 
 const char* progIdOf(HostKind kind) {
   switch (kind) {
-    case HostKind::Excel: return "Excel.Application";
-    case HostKind::Word: return "Word.Application";
-    case HostKind::Access: return "Access.Application";
-    case HostKind::PowerPoint: return "PowerPoint.Application";
+    case HostKind::Excel:
+      return "Excel.Application";
+    case HostKind::Word:
+      return "Word.Application";
+    case HostKind::Access:
+      return "Access.Application";
+    case HostKind::PowerPoint:
+      return "PowerPoint.Application";
   }
   return "";
 }
 
 const char* displayNameOf(HostKind kind) {
   switch (kind) {
-    case HostKind::Excel: return "Microsoft Excel";
-    case HostKind::Word: return "Microsoft Word";
-    case HostKind::Access: return "Microsoft Office Access";
-    case HostKind::PowerPoint: return "Microsoft PowerPoint";
+    case HostKind::Excel:
+      return "Microsoft Excel";
+    case HostKind::Word:
+      return "Microsoft Word";
+    case HostKind::Access:
+      return "Microsoft Office Access";
+    case HostKind::PowerPoint:
+      return "Microsoft PowerPoint";
   }
   return "";
 }
@@ -389,10 +432,18 @@ HostBuilder::HostBuilder(const Editor& editor, HostKind kind)
   state_->kind = kind;
   state_->progId = progIdOf(kind);
   switch (kind) {
-    case HostKind::Excel: state_->dialogs[1] = {}; break;
-    case HostKind::Word: state_->dialogs[80] = {}; break;
-    case HostKind::Access: state_->controls[2937] = {}; break;
-    case HostKind::PowerPoint: state_->controls[23] = {}; break;
+    case HostKind::Excel:
+      state_->dialogs[1] = {};
+      break;
+    case HostKind::Word:
+      state_->dialogs[80] = {};
+      break;
+    case HostKind::Access:
+      state_->controls[2937] = {};
+      break;
+    case HostKind::PowerPoint:
+      state_->controls[23] = {};
+      break;
   }
 }
 
@@ -406,8 +457,10 @@ HostBuilder& HostBuilder::file(std::string name, bool saved) {
 }
 
 HostBuilder& HostBuilder::fileCloseFails(std::string name) {
-  if (auto* f = state_->file(name)) f->closeFails = true;
-  else throw std::logic_error("fileCloseFails() before file()");
+  if (auto* f = state_->file(name))
+    f->closeFails = true;
+  else
+    throw std::logic_error("fileCloseFails() before file()");
   return *this;
 }
 
@@ -448,6 +501,8 @@ HostBuilder& HostBuilder::notRunning() {
   return *this;
 }
 
-Host HostBuilder::build() { return Host(world_, state_); }
+Host HostBuilder::build() {
+  return Host(world_, state_);
+}
 
 }  // namespace model

@@ -40,9 +40,9 @@ struct HostState {
     int saves = 0;
     bool closeFails = false;
   };
-  std::vector<File> files;           // in the order opened
-  std::vector<std::string> closed;   // names of closed files, in order
-  std::string activeDocument;        // Word: name of the active document, empty when none
+  std::vector<File> files;          // in the order opened
+  std::vector<std::string> closed;  // names of closed files, in order
+  std::string activeDocument;       // Word: name of the active document, empty when none
 
   struct AddIn {
     std::string name;

@@ -20,9 +20,9 @@ HostRig excel(const std::string& file, std::vector<std::string> open) {
 TEST(CloseExcel, ClosesTheNamedWorkbookThroughApplicationWithTheNameAsAString) {
   auto r = excel("Budget.xlsm", {"Other.xlsx", "Budget.xlsm"});
   r.addin().closewb();
-  EXPECT_THAT(r.fromLookup(), ElementsAre(lookupCall("Excel.Application"), "Excel.Application.Application()",
-                                          "Excel.Application.workbooks(Str \"Budget.xlsm\")",
-                                          "Workbook.Close()"));
+  EXPECT_THAT(r.fromLookup(),
+              ElementsAre(lookupCall("Excel.Application"), "Excel.Application.Application()",
+                          "Excel.Application.workbooks(Str \"Budget.xlsm\")", "Workbook.Close()"));
   EXPECT_EQ(r.host.openFiles(), V{"Other.xlsx"});
   EXPECT_TRUE(r.rig.h.messageBox.shown.empty());
   EXPECT_FALSE(r.leaked());
@@ -42,7 +42,8 @@ TEST(CloseExcel, AnUnknownOrEmptyNameClosesNothingAndSucceedsSilently) {
 
 TEST(CloseExcel, AWorkbookThatRefusesToCloseIsAbsorbed) {
   auto e = hostedEditor("Microsoft Excel", "Budget.xlsm");
-  auto r = HostRig(e, HostBuilder(e, HostKind::Excel).file("Budget.xlsm").fileCloseFails("Budget.xlsm").build());
+  auto r = HostRig(
+      e, HostBuilder(e, HostKind::Excel).file("Budget.xlsm").fileCloseFails("Budget.xlsm").build());
   EXPECT_NO_THROW(r.addin().closewb());
   EXPECT_TRUE(r.host.isOpen("Budget.xlsm"));
   EXPECT_FALSE(r.leaked());
@@ -59,7 +60,8 @@ TEST(CloseAnyHost, NoProjectLoadedReadsNothingAndLooksNothingUp) {
 }
 
 TEST(CloseAnyHost, ADisplayNameOfNoRowCallsNoHostAndSucceeds) {
-  for (std::string name : {"Microsoft Visio", "microsoft excel", "Microsoft Excel ", "Microsoft &Excel", ""}) {
+  for (std::string name :
+       {"Microsoft Visio", "microsoft excel", "Microsoft Excel ", "Microsoft &Excel", ""}) {
     auto e = hostedEditor(name, "Budget.xlsm");
     auto r = HostRig(e, HostBuilder(e, HostKind::Excel).file("Budget.xlsm").build());
     EXPECT_NO_THROW(r.addin().closewb()) << name;
@@ -92,7 +94,8 @@ TEST(CloseAnyHost, AHostThatIsNotRunningIsAFailureForTheCaller) {
 }
 
 TEST(CloseAnyHost, NoHostNameControlIsAFailureForTheCallerBeforeAnyLookup) {
-  auto e = model::EditorBuilder().withoutHostNameControl().project("VBAProject", "Budget.xlsm").build();
+  auto e =
+      model::EditorBuilder().withoutHostNameControl().project("VBAProject", "Budget.xlsm").build();
   auto r = HostRig(e, HostBuilder(e, HostKind::Excel).file("Budget.xlsm").build());
   EXPECT_THROW(r.addin().closewb(), automation::Failure);
   EXPECT_TRUE(r.rig.h.hosts.lookups.empty());
@@ -119,9 +122,9 @@ HostRig word(const WordCase& c) {
 TEST(CloseWord, ADocumentOpenUnderTheNameIsClosedAndNothingElseIsTried) {
   auto r = word({"Report.docm", {"Report.docm", "Letter.docx"}, "Letter.docx", {"Report.docm"}});
   r.addin().closewb();
-  EXPECT_THAT(r.fromLookup(), ElementsAre(lookupCall("Word.Application"), "Word.Application.Application()",
-                                          "Word.Application.documents(Str \"Report.docm\")",
-                                          "Document.Close()"));
+  EXPECT_THAT(r.fromLookup(),
+              ElementsAre(lookupCall("Word.Application"), "Word.Application.Application()",
+                          "Word.Application.documents(Str \"Report.docm\")", "Document.Close()"));
   EXPECT_EQ(r.host.openFiles(), V{"Letter.docx"});
   EXPECT_TRUE(r.host.addInInstalled("Report.docm"));
   EXPECT_FALSE(r.leaked());
@@ -130,11 +133,12 @@ TEST(CloseWord, ADocumentOpenUnderTheNameIsClosedAndNothingElseIsTried) {
 TEST(CloseWord, TheActiveDocumentIsClosedWhenItIsTheFileWithAFourCharacterEnding) {
   auto r = word({"Report", {"Letter.docx", "Report.doc"}, "Report.doc", {}});
   r.addin().closewb();
-  EXPECT_THAT(r.hostCalls(),
-              ElementsAre("Word.Application.Application()", "Word.Application.documents(Str \"Report\")",
-                          "Word.Application.Application()", "Word.Application.activedocument()",
-                          "Document.Name()", "Word.Application.Application()",
-                          "Word.Application.activedocument()", "Document.Close()"));
+  EXPECT_THAT(
+      r.hostCalls(),
+      ElementsAre("Word.Application.Application()", "Word.Application.documents(Str \"Report\")",
+                  "Word.Application.Application()", "Word.Application.activedocument()",
+                  "Document.Name()", "Word.Application.Application()",
+                  "Word.Application.activedocument()", "Document.Close()"));
   EXPECT_EQ(r.host.closed(), V{"Report.doc"});
   EXPECT_EQ(r.host.openFiles(), V{"Letter.docx"});
   EXPECT_FALSE(r.leaked());
@@ -143,11 +147,13 @@ TEST(CloseWord, TheActiveDocumentIsClosedWhenItIsTheFileWithAFourCharacterEnding
 TEST(CloseWord, NeitherOpenNorActiveUninstallsTheAddInOfThatName) {
   auto r = word({"Tools.dotm", {"Letter.docx"}, "", {"Tools.dotm"}});
   r.addin().closewb();
-  EXPECT_THAT(r.hostCalls(),
-              ElementsAre("Word.Application.Application()", "Word.Application.documents(Str \"Tools.dotm\")",
-                          "Word.Application.Application()", "Word.Application.activedocument()",
-                          "Document.Name()", "Word.Application.Application()",
-                          "Word.Application.AddIns(Str \"Tools.dotm\")", "AddIn.Installed = (Bool False)"));
+  EXPECT_THAT(
+      r.hostCalls(),
+      ElementsAre("Word.Application.Application()",
+                  "Word.Application.documents(Str \"Tools.dotm\")",
+                  "Word.Application.Application()", "Word.Application.activedocument()",
+                  "Document.Name()", "Word.Application.Application()",
+                  "Word.Application.AddIns(Str \"Tools.dotm\")", "AddIn.Installed = (Bool False)"));
   EXPECT_FALSE(r.host.addInInstalled("Tools.dotm"));
   EXPECT_EQ(r.host.openFiles(), V{"Letter.docx"});
   EXPECT_FALSE(r.leaked());
@@ -206,8 +212,8 @@ TEST(CloseAccess, DoCmdCloseRunsWhateverTheFileName) {
     auto e = hostedEditor("Microsoft Office Access", file);
     auto r = HostRig(e, HostBuilder(e, HostKind::Access).file("Orders.accdb").build());
     r.addin().closewb();
-    EXPECT_THAT(r.fromLookup(), ElementsAre(lookupCall("Access.Application"), "Access.Application.docmd()",
-                                            "DoCmd.Close()"))
+    EXPECT_THAT(r.fromLookup(), ElementsAre(lookupCall("Access.Application"),
+                                            "Access.Application.docmd()", "DoCmd.Close()"))
         << file;
     EXPECT_EQ(r.host.state().docmdCloses, 1);
     EXPECT_FALSE(r.leaked());
@@ -220,7 +226,9 @@ struct PowerPointRig {
   explicit PowerPointRig(bool saved) : r(make(saved)) {}
   static HostRig make(bool saved) {
     auto e = hostedEditor("Microsoft PowerPoint", "Deck.pptm");
-    return HostRig(e, HostBuilder(e, HostKind::PowerPoint).file("Other.pptx").file("Deck.pptm", saved).build());
+    return HostRig(
+        e,
+        HostBuilder(e, HostKind::PowerPoint).file("Other.pptx").file("Deck.pptm", saved).build());
   }
   HostRig r;
   const std::string question = "Do you want to save the changes you made to Deck.pptm?";
@@ -231,8 +239,8 @@ TEST(ClosePowerPoint, ASavedPresentationClosesWithoutAQuestion) {
   p.r.addin().closewb();
   EXPECT_THAT(p.r.fromLookup(),
               ElementsAre(lookupCall("PowerPoint.Application"),
-                          "PowerPoint.Application.Presentations(Str \"Deck.pptm\")", "Presentation.Saved()",
-                          "Presentation.Close()"));
+                          "PowerPoint.Application.Presentations(Str \"Deck.pptm\")",
+                          "Presentation.Saved()", "Presentation.Close()"));
   EXPECT_TRUE(p.r.rig.h.messageBox.shown.empty());
   EXPECT_EQ(p.r.host.openFiles(), V{"Other.pptx"});
   EXPECT_FALSE(p.r.leaked());
@@ -243,9 +251,9 @@ TEST(ClosePowerPoint, UnsavedChangesAskAndYesSavesBeforeClosing) {
   p.r.rig.h.messageBox.answers = {platform::MessageBox::Answer::Yes};
   p.r.addin().closewb();
   EXPECT_EQ(p.r.rig.h.messageBox.shown, V{p.question});
-  EXPECT_THAT(p.r.hostCalls(), ElementsAre("PowerPoint.Application.Presentations(Str \"Deck.pptm\")",
-                                           "Presentation.Saved()", "Presentation.Save()",
-                                           "Presentation.Close()"));
+  EXPECT_THAT(p.r.hostCalls(),
+              ElementsAre("PowerPoint.Application.Presentations(Str \"Deck.pptm\")",
+                          "Presentation.Saved()", "Presentation.Save()", "Presentation.Close()"));
   EXPECT_EQ(p.r.host.state().file("Deck.pptm")->saves, 1);
   EXPECT_FALSE(p.r.host.isOpen("Deck.pptm"));
 }
@@ -271,7 +279,8 @@ TEST(ClosePowerPoint, UnsavedChangesAndCancelKeepThePresentationOpen) {
 
 TEST(ClosePowerPoint, ASavedFlagThatCannotBeReadClosesNothingAndAsksNothing) {
   PowerPointRig p(false);
-  p.r.editor().faults().failMember("Presentation.Saved", "Presentation (unknown member) : Invalid request.");
+  p.r.editor().faults().failMember("Presentation.Saved",
+                                   "Presentation (unknown member) : Invalid request.");
   EXPECT_NO_THROW(p.r.addin().closewb());
   EXPECT_TRUE(p.r.rig.h.messageBox.shown.empty());
   EXPECT_TRUE(p.r.host.isOpen("Deck.pptm"));

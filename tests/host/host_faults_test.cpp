@@ -47,15 +47,16 @@ TEST(CloseFaultSweep, EachFailingCallIsReportedOrAbsorbedByItsStep) {
     const auto calls = clean.editor().calls();
     const size_t lookup = lookupIndex(calls);
     ASSERT_GT(lookup, 5u) << model::progIdOf(s.kind);
-    ASSERT_EQ(clean.host.closed().size() + clean.host.state().docmdCloses, 1u) << "the clean run closes";
+    ASSERT_EQ(clean.host.closed().size() + clean.host.state().docmdCloses, 1u)
+        << "the clean run closes";
 
     for (size_t k = 1; k <= calls.size(); ++k) {
       auto r = make(s);
       r.rig.h.messageBox.answers = {platform::MessageBox::Answer::Yes};
       r.editor().faults().failCall(static_cast<int64_t>(k), "fault " + std::to_string(k));
       const bool reported = k <= 2 || (k >= lookup - 3 && k <= lookup);
-      const std::string at = std::string(model::progIdOf(s.kind)) + " call " + std::to_string(k) + " " +
-                             calls[k - 1].describe();
+      const std::string at = std::string(model::progIdOf(s.kind)) + " call " + std::to_string(k) +
+                             " " + calls[k - 1].describe();
       try {
         r.addin().closewb();
         EXPECT_FALSE(reported) << at << " was absorbed";
@@ -84,8 +85,8 @@ TEST(OpenFaultSweep, EachFailingCallEndsInStepRWithTheHostShown) {
     for (size_t k = 1; k <= calls.size(); ++k) {
       auto r = make(s);
       r.editor().faults().failCall(static_cast<int64_t>(k));
-      const std::string at = std::string(model::progIdOf(s.kind)) + " call " + std::to_string(k) + " " +
-                             calls[k - 1].describe();
+      const std::string at = std::string(model::progIdOf(s.kind)) + " call " + std::to_string(k) +
+                             " " + calls[k - 1].describe();
       try {
         r.addin().UseFileDialogOpen();
         EXPECT_GT(k, lookup) << at << " was absorbed";

@@ -49,10 +49,10 @@ struct HostRig {
     return out;
   }
   static bool isHostTarget(const std::string& t) {
-    for (const char* k : {"Excel.Application", "Word.Application", "Access.Application",
-                          "PowerPoint.Application", "Workbooks", "Workbook", "Documents", "Document",
-                          "Presentations", "Presentation", "Dialogs", "Dialog", "AddIns", "AddIn",
-                          "DoCmd"})
+    for (const char* k :
+         {"Excel.Application", "Word.Application", "Access.Application", "PowerPoint.Application",
+          "Workbooks", "Workbook", "Documents", "Document", "Presentations", "Presentation",
+          "Dialogs", "Dialog", "AddIns", "AddIn", "DoCmd"})
       if (t == k) return true;
     return false;
   }

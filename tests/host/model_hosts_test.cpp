@@ -50,7 +50,8 @@ TEST(ModelHosts, LookupsAreLoggedAndHandOutReferencesThatAreCounted) {
     EXPECT_FALSE(app.get("Application").asObject().empty());
   }
   EXPECT_EQ(e.liveReferences(), 0);
-  EXPECT_EQ(e.calls().front().describe(), "RunningObjectTable.GetActiveObject(Str \"PowerPoint.Application\")");
+  EXPECT_EQ(e.calls().front().describe(),
+            "RunningObjectTable.GetActiveObject(Str \"PowerPoint.Application\")");
   pp.state().running = false;
   EXPECT_THROW(lookup.getActiveObject("PowerPoint.Application"), automation::Failure);
   EXPECT_EQ(model::hostKindOf("Microsoft Office Access"), HostKind::Access);

@@ -22,11 +22,12 @@ TEST(OpenDialog, ExcelHidesItselfShowsDialogOneAndShowsBothWindowsAgain) {
   auto r = rigFor(HostKind::Excel);
   r.editor().world().mainWindow->visible = false;
   r.addin().UseFileDialogOpen();
-  EXPECT_THAT(r.fromLookup(),
-              ElementsAre(lookupCall("Excel.Application"), "Excel.Application.Application()",
-                          "Excel.Application.Visible = (Bool False)", "Excel.Application.dialogs(I2 1)",
-                          "Dialog.Show()", "Excel.Application.Visible = (Bool True)", "VBE.MainWindow()",
-                          MainWindowShown));
+  EXPECT_THAT(
+      r.fromLookup(),
+      ElementsAre(lookupCall("Excel.Application"), "Excel.Application.Application()",
+                  "Excel.Application.Visible = (Bool False)", "Excel.Application.dialogs(I2 1)",
+                  "Dialog.Show()", "Excel.Application.Visible = (Bool True)", "VBE.MainWindow()",
+                  MainWindowShown));
   EXPECT_EQ(r.host.shown(1), 1);
   EXPECT_EQ(r.host.state().visibleWrites, (std::vector<bool>{false, true}));
   EXPECT_TRUE(r.editor().world().mainWindow->visible);
@@ -36,11 +37,12 @@ TEST(OpenDialog, ExcelHidesItselfShowsDialogOneAndShowsBothWindowsAgain) {
 TEST(OpenDialog, WordDoesTheSameWithDialogEighty) {
   auto r = rigFor(HostKind::Word);
   r.addin().UseFileDialogOpen();
-  EXPECT_THAT(r.fromLookup(),
-              ElementsAre(lookupCall("Word.Application"), "Word.Application.Application()",
-                          "Word.Application.Visible = (Bool False)", "Word.Application.dialogs(I2 80)",
-                          "Dialog.Show()", "Word.Application.Visible = (Bool True)", "VBE.MainWindow()",
-                          MainWindowShown));
+  EXPECT_THAT(
+      r.fromLookup(),
+      ElementsAre(lookupCall("Word.Application"), "Word.Application.Application()",
+                  "Word.Application.Visible = (Bool False)", "Word.Application.dialogs(I2 80)",
+                  "Dialog.Show()", "Word.Application.Visible = (Bool True)", "VBE.MainWindow()",
+                  MainWindowShown));
   EXPECT_EQ(r.host.shown(80), 1);
   EXPECT_FALSE(r.leaked());
 }
@@ -97,11 +99,11 @@ TEST(OpenDialog, ExcelShowFailingShowsTheHostAgainLeavesTheMainWindowAndSucceeds
   EXPECT_NO_THROW(r.addin().UseFileDialogOpen());
   EXPECT_EQ(r.host.state().visibleWrites, (std::vector<bool>{false, true}));
   EXPECT_TRUE(r.host.visible());
-  EXPECT_THAT(r.hostCalls(), ElementsAre("Excel.Application.Application()",
-                                         "Excel.Application.Visible = (Bool False)",
-                                         "Excel.Application.dialogs(I2 1)", "Dialog.Show()",
-                                         "Excel.Application.Application()",
-                                         "Excel.Application.Visible = (Bool True)"));
+  EXPECT_THAT(
+      r.hostCalls(),
+      ElementsAre("Excel.Application.Application()", "Excel.Application.Visible = (Bool False)",
+                  "Excel.Application.dialogs(I2 1)", "Dialog.Show()",
+                  "Excel.Application.Application()", "Excel.Application.Visible = (Bool True)"));
   EXPECT_FALSE(r.editor().world().mainWindow->visible);
   EXPECT_FALSE(r.leaked());
 }
@@ -139,7 +141,8 @@ TEST(OpenDialog, NoRunningHostIsAFailureForTheCallerNotACrash) {
 }
 
 TEST(OpenDialog, NoHostNameControlIsAFailureForTheCallerWithoutAnyLookup) {
-  auto e = model::EditorBuilder().withoutHostNameControl().project("VBAProject", "Book.xlsm").build();
+  auto e =
+      model::EditorBuilder().withoutHostNameControl().project("VBAProject", "Book.xlsm").build();
   auto r = HostRig(e, HostBuilder(e, HostKind::Excel).build());
   EXPECT_THROW(r.addin().UseFileDialogOpen(), automation::Failure);
   EXPECT_TRUE(r.rig.h.hosts.lookups.empty());

@@ -27,7 +27,8 @@ model::Editor workspace() {
 struct ClickRig {
   ClickRig() : ClickRig(workspace()) {}
   explicit ClickRig(const model::Editor& e)
-      : host(HostBuilder(e, HostKind::Excel).file("Budget.xlsm").file("Tools.xlam").build()), rig(e) {
+      : host(HostBuilder(e, HostKind::Excel).file("Budget.xlsm").file("Tools.xlam").build()),
+        rig(e) {
     host.install(rig.h.hosts);
     rig.connect();
   }
@@ -168,7 +169,8 @@ TEST(Dispatch, FailuresTravelBackToTheEditorAsTheClickResult) {
     r.host.state().running = false;
     auto result = r.click(6);
     ASSERT_EQ(result.failures.size(), 1u);
-    EXPECT_EQ(result.failures[0].rfind("ActiveX component can't create object", 0), 0u) << result.failures[0];
+    EXPECT_EQ(result.failures[0].rfind("ActiveX component can't create object", 0), 0u)
+        << result.failures[0];
     EXPECT_TRUE(r.rig.h.messageBox.shown.empty()) << "the handlers show nothing";
   }
 }
@@ -190,8 +192,10 @@ TEST(ReferencesTakeover, WithoutAnObjectBrowserNoReportAndTheFailureGoesToTheEdi
   for (bool removed : {true, false}) {
     ClickRig r;
     auto& windows = r.rig.editor().world().windows;
-    if (removed) std::erase_if(windows, [](auto& w) { return w->caption == "Object Browser"; });
-    else r.rig.editor().objectBrowser()->refuse = true;
+    if (removed)
+      std::erase_if(windows, [](auto& w) { return w->caption == "Object Browser"; });
+    else
+      r.rig.editor().objectBrowser()->refuse = true;
     auto result = r.rig.editor().click(r.references());
     EXPECT_TRUE(result.cancelled) << "set before anything could fail";
     EXPECT_FALSE(result.builtInRan);

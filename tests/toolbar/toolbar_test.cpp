@@ -59,7 +59,8 @@ TEST(Toolbar, StylesAndPositionsTravelWithTheirAutomationTypes) {
       ++styles;
       EXPECT_EQ(c.describe(), "CommandBarControl.Style = (I4 2)");
     }
-    if (c.target == "CommandBarControls" && c.member == "Item" && c.args[0].type() != automation::Value::Type::String) {
+    if (c.target == "CommandBarControls" && c.member == "Item" &&
+        c.args[0].type() != automation::Value::Type::String) {
       ++tooltips;
       EXPECT_EQ(c.args[0].type(), automation::Value::Type::Int16) << c.describe();
     }
@@ -67,7 +68,8 @@ TEST(Toolbar, StylesAndPositionsTravelWithTheirAutomationTypes) {
       // Id 942 as a 16-bit integer; Type, Tag, Visible and Recursive left out.
       ASSERT_GE(c.args.size(), 2u);
       for (size_t i = 0; i < c.args.size(); ++i)
-        EXPECT_EQ(c.args[i], i == 1 ? automation::Value::i2(942) : automation::Value::missing()) << c.describe();
+        EXPECT_EQ(c.args[i], i == 1 ? automation::Value::i2(942) : automation::Value::missing())
+            << c.describe();
     }
   }
   EXPECT_EQ(styles, 6);
@@ -97,8 +99,10 @@ TEST(Toolbar, WithoutToolsBarOrReferencesControlTheButtonsWorkAndTheEditorKeepsI
   for (bool noTools : {true, false}) {
     model::EditorBuilder b;
     b.project("VBAProject", "Book.xlsm").component("Module1", 1);
-    if (noTools) b.withoutToolsBar();
-    else b.withoutReferencesControl();
+    if (noTools)
+      b.withoutToolsBar();
+    else
+      b.withoutReferencesControl();
     auto e = b.build();
     // The References command elsewhere than on "Tools": not the one the add-in takes over.
     auto elsewhere = e.world().bars[0]->addControl(942, "R&eferences...");
@@ -134,11 +138,13 @@ TEST(Toolbar, AFailureAddingTheThirdButtonIsShownOnceAndLeavesTheFirstTwo) {
     int adds = 0;
     const auto& calls = clean.editor().calls();
     for (size_t i = 0; i < calls.size() && !third; ++i)
-      if (calls[i].target == "CommandBarControls" && calls[i].member == "Add" && ++adds == 3) third = i + 1;
+      if (calls[i].target == "CommandBarControls" && calls[i].member == "Add" && ++adds == 3)
+        third = i + 1;
     ASSERT_GT(third, 0u);
   }
   Rig rig(model::sampleWorkspace());
-  rig.editor().faults().failCall(static_cast<int64_t>(third), "Method 'Add' of object 'CommandBarControls' failed");
+  rig.editor().faults().failCall(static_cast<int64_t>(third),
+                                 "Method 'Add' of object 'CommandBarControls' failed");
   rig.connect();
   EXPECT_EQ(rig.h.messageBox.shown,
             std::vector<std::string>{"Method 'Add' of object 'CommandBarControls' failed"});
