@@ -15,8 +15,10 @@ for corpus in fuzz/corpus/*/; do
   target="build/fuzz/fuzz_$name"
   [ -x "$target" ] || { echo "fuzz: no target for corpus $name" >&2; exit 1; }
   mkdir -p "$work/$name"
+  dict=()
+  [ -f "fuzz/$name.dict" ] && dict=(-dict="$PWD/fuzz/$name.dict")
   # New inputs go to the scratch directory; the seeds in the repository stay as they are.
-  if ! (cd "$work" && "$OLDPWD/$target" -runs="$runs" -seed=1 -max_len=512 "$work/$name" "$OLDPWD/$corpus" \
+  if ! (cd "$work" && "$OLDPWD/$target" "${dict[@]}" -runs="$runs" -seed=1 -max_len=2048 "$work/$name" "$OLDPWD/$corpus" \
         >"$work/$name.log" 2>&1); then
     tail -40 "$work/$name.log" >&2
     echo "fuzz: $name failed" >&2
