@@ -76,7 +76,6 @@ class Connect {
 
  private:
   void btncreate(Value& cmdbarname, Value& caption);
-  void typeIntoImmediate(const std::string& notation);
 
   platform::Services services_;
   Object VBInstance_;
