@@ -31,13 +31,14 @@ Value Object::call(std::string_view member) const {
   return checked().invoke(member, Invoke::Get, {}, {});
 }
 
-Value Object::call(std::string_view member, std::vector<Value> args) const {
-  return checked().invoke(member, Invoke::Get, args, {});
+Value Object::call(std::string_view member, std::initializer_list<Value> args) const {
+  return checked().invoke(member, Invoke::Get, std::span<const Value>(args.begin(), args.size()), {});
 }
 
-Value Object::call(std::string_view member, std::vector<Value> args,
-                   std::vector<NamedArg> named) const {
-  return checked().invoke(member, Invoke::Get, args, named);
+Value Object::call(std::string_view member, std::initializer_list<Value> args,
+                   std::initializer_list<NamedArg> named) const {
+  return checked().invoke(member, Invoke::Get, std::span<const Value>(args.begin(), args.size()),
+                          std::span<const NamedArg>(named.begin(), named.size()));
 }
 
 void Object::put(std::string_view member, Value value) const {
@@ -115,7 +116,12 @@ int32_t Value::asInt() const {
   }
 }
 
-std::string Value::asString() const {
+std::string Value::asString() && {
+  if (type_ == Type::String) return std::move(string_);
+  return static_cast<const Value&>(*this).asString();
+}
+
+std::string Value::asString() const& {
   switch (type_) {
     case Type::Empty: return {};
     case Type::Boolean: return number_ ? "True" : "False";

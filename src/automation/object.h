@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <span>
@@ -56,11 +57,12 @@ class Object {
   explicit operator bool() const noexcept { return !empty(); }
 
   Value get(std::string_view member) const;
-  // Overloads rather than default arguments: a default argument of an incomplete type's vector
-  // is instantiated too early for clang.
+  // Arguments are read in place: a call builds no argument vector of its own. (Overloads, not
+  // default arguments, which clang would instantiate while Value is still incomplete.)
   Value call(std::string_view member) const;
-  Value call(std::string_view member, std::vector<Value> args) const;
-  Value call(std::string_view member, std::vector<Value> args, std::vector<NamedArg> named) const;
+  Value call(std::string_view member, std::initializer_list<Value> args) const;
+  Value call(std::string_view member, std::initializer_list<Value> args,
+             std::initializer_list<NamedArg> named) const;
   void put(std::string_view member, Value value) const;
   void putRef(std::string_view member, const Object& value) const;
 
@@ -109,7 +111,9 @@ class Value {
   // Conversions as VB applies them to a Variant; a value that cannot convert is a type mismatch.
   bool asBool() const;
   int32_t asInt() const;
-  std::string asString() const;
+  std::string asString() const&;
+  // A value about to go (a call's result) gives its text up instead of copying it.
+  std::string asString() &&;
   Object asObject() const;
 
   // Exact identity of type and value (what a call log compares).

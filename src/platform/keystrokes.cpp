@@ -31,17 +31,37 @@ char32_t decode(std::string_view s, size_t& i) {
 }
 }  // namespace
 
+namespace {
+bool special(char ch) { return ch == '~' || ch == '{' || ch == '}'; }
+}  // namespace
+
+// Copies the runs between special characters whole: names, descriptions and paths rarely hold
+// one, and a report escapes thousands of them.
+void appendEscaped(std::string& out, std::string_view text) {
+  // "{", "|", "}" and "~" are the last four ASCII characters: one comparison per character
+  // tells that a text needs no escaping at all.
+  size_t first = 0;
+  while (first < text.size() && static_cast<unsigned char>(text[first]) - 0x7Bu > 3u) ++first;
+  if (first == text.size()) {
+    out.append(text);
+    return;
+  }
+  size_t from = 0;
+  for (size_t at = first; at < text.size(); ++at) {
+    if (!special(text[at])) continue;
+    out.append(text, from, at - from);
+    out += '{';
+    out += text[at];
+    out += '}';
+    from = at + 1;
+  }
+  out.append(text, from);
+}
+
 std::string escape(std::string_view text) {
   std::string out;
-  out.reserve(text.size());
-  for (char ch : text) {
-    switch (ch) {
-      case '~': out += "{~}"; break;
-      case '{': out += "{{}"; break;
-      case '}': out += "{}}"; break;
-      default: out += ch;
-    }
-  }
+  out.reserve(text.size() + 6);
+  appendEscaped(out, text);
   return out;
 }
 

@@ -16,6 +16,8 @@ struct Key {
 
 // Makes any text arrive literally: what comes from the editor must never turn into Enter keys.
 std::string escape(std::string_view text);
+// The same, appended to `out`: a line built from several values needs no temporaries.
+void appendEscaped(std::string& out, std::string_view text);
 
 // Parses notation into keys; malformed notation (an unmatched brace, invalid UTF-8) is a Failure
 // and nothing of it is typed.

@@ -8,6 +8,7 @@ namespace addin {
 
 namespace {
 
+using platform::keystrokes::appendEscaped;
 using platform::keystrokes::escape;
 
 // Two Enter keys, then 68 « or » characters.
@@ -54,6 +55,8 @@ void Connect::reflist() {
     }
     // Without an enumeration the body still runs once, for a reference that cannot be read.
     bool once = !refs.has_value();
+    std::string line;
+    line.reserve(256);
     while (true) {
       editor::Reference ref;
       if (refs) {
@@ -62,9 +65,12 @@ void Connect::reflist() {
         ref = editor::Reference(next->asObject());
       }
       bool detailSent = false;
+      // One buffer per line: a project can hold hundreds of references.
       guarded([&] {
-        std::string line = "~~" + escape(ref.Name()) + " :   ";
-        line += escape(ref.Description());
+        line.assign("~~");
+        appendEscaped(line, ref.Name());
+        line += " :   ";
+        appendEscaped(line, ref.Description());
         line += "    Built-in Ref.: ";
         line += word(ref.BuiltIn());
         line += "   is Broken : ";
@@ -73,7 +79,11 @@ void Connect::reflist() {
         detailSent = true;
       });
       if (!detailSent) guarded([&] { keys.type("~~Missing Refernece found for below file :"); });
-      guarded([&] { keys.type("~~Path : " + std::string("     ") + escape(ref.FullPath())); });
+      guarded([&] {
+        line.assign("~~Path :      ");
+        appendEscaped(line, ref.FullPath());
+        keys.type(line);
+      });
       if (once) break;
     }
   });

@@ -1,0 +1,244 @@
+// tessary-bench: every click command on workspaces of 1, 10 and 100 projects, each with 1,000
+// components and 1,000 references, against a replay of exactly the same editor and host calls
+// straight on the model (the editor's own work). Prints add-in ÷ replay per command and size,
+// and how the time grows with ten times the components.
+//
+//   tessary-bench [Google Benchmark options, e.g. --benchmark_filter=button3]
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "addin/connect.h"
+#include "editor/vbe.h"
+#include "model/hosts.h"
+#include "model/platform.h"
+#include "replay.h"
+
+namespace {
+
+using automation::Object;
+
+constexpr int ComponentsPerProject = 1000;
+constexpr int ReferencesPerProject = 1000;
+const int Sizes[] = {1, 10, 100};
+
+// The keys go nowhere: typing is the keyboard's work, not the editor's.
+class NullKeyboard : public platform::Keyboard {
+ public:
+  void type(const std::string& notation) override { typed += notation.size(); }
+  size_t typed = 0;
+};
+
+model::Editor workspace(int projects) {
+  model::EditorBuilder b;
+  b.host("Microsoft Excel");
+  for (int p = 1; p <= projects; ++p) {
+    std::string name = "Project" + std::to_string(p);
+    b.project(name, name + ".xlsm");
+    for (int i = 0; i < ComponentsPerProject; ++i) {
+      std::string c = "Component" + std::to_string(i);
+      if (i % 10 == 0) b.component(c, 100);
+      else if (i % 20 == 1) b.component(c, 3, i % 40 == 1);
+      else b.component(c, i % 2 ? 2 : 1);
+    }
+    for (int i = 0; i < ReferencesPerProject; ++i) {
+      std::string r = "Library" + std::to_string(i);
+      if (i % 100 == 99) b.reference("", "", "C:\\Legacy\\" + r + ".ocx", false, true, {"Name"});
+      else b.reference(r, "Library number " + std::to_string(i), "C:\\PROGRA~1\\Libraries\\" + r + ".dll", i < 2);
+    }
+  }
+  return b.active("Project1").build();
+}
+
+struct Command {
+  std::string name;
+  int button;  // 1..6, or 0 for Tools > References...
+};
+
+const Command Commands[] = {{"button1_open_active", 1}, {"button2_close_active", 2}, {"button3_open_all", 3},
+                            {"button4_close_all", 4},   {"button5_open_dialog", 5},  {"button6_close_file", 6},
+                            {"references", 0}};
+
+// One workspace, its host, and the add-in connected to it as the add-in manager would.
+struct Fixture {
+  explicit Fixture(int projects)
+      : h(workspace(projects)),
+        host(model::HostBuilder(h.editor, model::HostKind::Excel).file("Project1.xlsm").build()),
+        addin(std::make_unique<addin::Connect>(services(h.hosts))) {
+    host.install(h.hosts);
+    h.editor.world().logging = false;
+    addin->AddinInstance_OnConnection(h.editor.vbe(), 0);
+    if (!addin->FormDisplayed()) throw std::runtime_error("the toolbar was not built");
+  }
+  platform::Services services(platform::HostLookup& lookup) {
+    return {h.settings, h.messageBox, keyboard, lookup};
+  }
+  Object control(int button) const {
+    auto bars = editor::VBE(h.editor.vbe()).CommandBars();
+    if (button == 0) return bars.Item("Tools").FindControl(942).object();
+    return bars.Item("Tessary Ver. 1.01").Controls().Item(automation::Value::i2(static_cast<int16_t>(button))).object();
+  }
+  void click(addin::Connect& a, const Object& control, int button) {
+    bool handled = false, cancel = false;
+    if (button == 0) a.CmdReferenceSet_Click(control, handled, cancel);
+    else a.BtnsN_Click(control, handled, cancel);
+  }
+  // Undoes what a command changed that would change the next run's calls.
+  void reset() {
+    for (auto& f : host.state().files) f.open = true;
+    host.state().closed.clear();
+  }
+
+  model::Harness h;
+  model::Host host;
+  NullKeyboard keyboard;
+  std::unique_ptr<addin::Connect> addin;
+};
+
+Fixture& fixture(int projects) {
+  static std::map<int, std::unique_ptr<Fixture>> fixtures;
+  auto& f = fixtures[projects];
+  if (!f) f = std::make_unique<Fixture>(projects);
+  return *f;
+}
+
+std::vector<std::string> logged(model::Editor& e, const std::function<void()>& run) {
+  e.world().log.clear();
+  e.world().logging = true;
+  run();
+  e.world().logging = false;
+  std::vector<std::string> out;
+  for (const auto& c : e.world().log) out.push_back(c.describe());
+  e.world().log.clear();
+  return out;
+}
+
+// A recording of one click, checked to make exactly the calls the add-in makes.
+struct Recorded {
+  bench::Recording recording;
+  std::vector<Object> roots;
+  size_t calls = 0;
+};
+
+// Brings the workspace to the command's steady state (closing a designer changes what the next
+// run asks), records one click there and checks that its replay makes exactly the same calls.
+Recorded record(Fixture& f, const Command& c) {
+  Object control = f.control(c.button);
+  f.click(*f.addin, control, c.button);
+  f.reset();
+
+  bench::Recorder recorder;
+  Object vbe = recorder.root(f.h.editor.vbe());
+  Object clicked = recorder.root(control);
+  {
+    addin::Connect recording(f.services(recorder.lookup(f.h.hosts)));
+    recording.AddinInstance_OnConnection(vbe, 2);  // no bar of its own: it clicks the fixture's
+    recorder.ops().clear();
+    f.click(recording, clicked, c.button);
+    // Destroyed without a disconnection, which would delete the bar by name.
+  }
+  Recorded r;
+  r.recording = recorder.finish();
+  r.roots = {f.h.editor.vbe(), control};
+  f.reset();
+
+  auto direct = logged(f.h.editor, [&] { f.click(*f.addin, control, c.button); });
+  f.reset();
+  bench::Replay replay(r.recording, r.roots, f.h.hosts);
+  auto replayed = logged(f.h.editor, [&] { replay.run(); });
+  f.reset();
+  if (direct != replayed)
+    throw std::runtime_error(c.name + ": the replay does not make the add-in's calls (" + std::to_string(direct.size()) +
+                             " against " + std::to_string(replayed.size()) + ")");
+  r.calls = direct.size();
+  return r;
+}
+
+std::map<std::pair<std::string, int>, size_t> callCounts;
+
+void addinRun(benchmark::State& state, const Command& c, int projects) {
+  auto& f = fixture(projects);
+  callCounts[{c.name, projects}] = record(f, c).calls;
+  Object control = f.control(c.button);
+  for (auto _ : state) {
+    f.click(*f.addin, control, c.button);
+    if (c.button == 6) {
+      state.PauseTiming();
+      f.reset();
+      state.ResumeTiming();
+    }
+  }
+}
+
+void replayRun(benchmark::State& state, const Command& c, int projects) {
+  auto& f = fixture(projects);
+  auto r = record(f, c);
+  bench::Replay replay(r.recording, r.roots, f.h.hosts);
+  for (auto _ : state) {
+    replay.run();
+    if (c.button == 6) {
+      state.PauseTiming();
+      f.reset();
+      state.ResumeTiming();
+    }
+  }
+}
+
+// Keeps every run's time, and prints the ratios once all have run.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const auto& run : runs)
+      if (run.run_type == Run::RT_Iteration) times[run.benchmark_name()] = run.GetAdjustedCPUTime();
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    auto t = [&](const std::string& cmd, const char* side, int p) {
+      auto it = times.find(cmd + "/" + side + "/" + std::to_string(p));
+      return it == times.end() ? -1.0 : it->second;
+    };
+    std::printf("\n%-22s %8s %8s %14s %14s %8s\n", "command", "projects", "calls", "add-in cpu us", "replay cpu us",
+                "ratio");
+    double worst = 0;
+    for (const auto& c : Commands)
+      for (int p : Sizes) {
+        double a = t(c.name, "addin", p), r = t(c.name, "replay", p);
+        if (a < 0 || r < 0) continue;
+        worst = std::max(worst, a / r);
+        std::printf("%-22s %8d %8zu %14.1f %14.1f %8.3f\n", c.name.c_str(), p, callCounts[{c.name, p}], a, r,
+                    a / r);
+      }
+    std::printf("worst add-in / replay: %.3f (target <= 1.2)\n", worst);
+    std::printf("\nscaling of the add-in's time (target: 10x the components <= 11x the time)\n");
+    for (const auto& c : Commands) {
+      double t1 = t(c.name, "addin", 1), t10 = t(c.name, "addin", 10), t100 = t(c.name, "addin", 100);
+      if (t1 < 0 || t10 < 0 || t100 < 0) continue;
+      std::printf("%-22s  10 / 1 projects: %6.2fx   100 / 10 projects: %6.2fx\n", c.name.c_str(), t10 / t1,
+                  t100 / t10);
+    }
+  }
+  std::map<std::string, double> times;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  for (int p : Sizes)
+    for (const auto& c : Commands) {
+      benchmark::RegisterBenchmark((c.name + "/addin/" + std::to_string(p)).c_str(), addinRun, c, p)
+          ->Unit(benchmark::kMicrosecond);
+      benchmark::RegisterBenchmark((c.name + "/replay/" + std::to_string(p)).c_str(), replayRun, c, p)
+          ->Unit(benchmark::kMicrosecond);
+    }
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
