@@ -1,5 +1,6 @@
 #include "workspace.h"
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -284,6 +285,16 @@ Workspace parseWorkspace(const std::string& text, const std::string& name) {
     std::string what = e.what();
     // Keep nlohmann's explanation, without its own prefix and position.
     if (auto colon = what.find(": "); colon != std::string::npos) what = what.substr(colon + 2);
+    throw InputError(name + ":" + std::to_string(pos.line) + ":" + std::to_string(pos.column) +
+                     ": not valid JSON: " + what);
+  } catch (const json::out_of_range& e) {
+    // A number too large for a double ("1e999"): nlohmann names the number but not its place.
+    std::string what = e.what();
+    if (auto colon = what.find("] "); colon != std::string::npos) what = what.substr(colon + 2);
+    size_t at = 0;
+    if (auto open = what.find('\''), close = what.rfind('\''); open != std::string::npos && close > open)
+      at = std::min(text.find(what.substr(open + 1, close - open - 1)), text.size());
+    auto pos = positionOf(text, at);
     throw InputError(name + ":" + std::to_string(pos.line) + ":" + std::to_string(pos.column) +
                      ": not valid JSON: " + what);
   }

@@ -37,6 +37,12 @@ TEST(WorkspaceFile, MalformedJsonIsPlacedAtTheOffendingCharacter) {
               StartsWith("w.json:3:14: not valid JSON"));
 }
 
+// A number beyond any double is refused like other malformed JSON, at its place, instead of
+// escaping as an exception that ends the simulator.
+TEST(WorkspaceFile, ANumberOutOfRangeIsRefusedAtItsPlace) {
+  EXPECT_EQ(refusal("{\n  \"title\": 1e999\n}"), "w.json:2:12: not valid JSON: number overflow parsing '1e999'");
+}
+
 TEST(WorkspaceFile, MissingAndMisspeltFieldsNameTheField) {
   EXPECT_EQ(refusal("{\"projects\": []}"),
             "w.json:1:1: the workspace misses the field \"host\": expected {\"name\": the host's display name, ...}");
