@@ -17,7 +17,6 @@ using win32::ComPtr;
 
 namespace {
 
-const wchar_t* BarName = L"Tessary Ver. 1.01";
 const std::wstring ClassKey = L"Software\\Classes\\CLSID\\{BF58B135-96A1-4809-BA5C-8B9637E56DAB}";
 const std::wstring ProgIdKey = L"Software\\Classes\\VBATessary.Connect";
 const std::wstring SettingsKey = L"Software\\VB and VBA Program Settings\\vbatessary\\Settings";

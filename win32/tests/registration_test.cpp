@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstring>
 #include <string>
 
 #include "dll.h"
@@ -33,7 +34,11 @@ std::wstring value(const std::wstring& path, const wchar_t* name, DWORD* type = 
   if (RegGetValueW(HKEY_CURRENT_USER, path.c_str(), name, RRF_RT_ANY, &t, data, &size) != ERROR_SUCCESS)
     return L"<absent>";
   if (type) *type = t;
-  if (t == REG_DWORD) return std::to_wstring(*reinterpret_cast<DWORD*>(data));
+  if (t == REG_DWORD) {
+    DWORD number = 0;
+    std::memcpy(&number, data, sizeof number);
+    return std::to_wstring(number);
+  }
   return std::wstring(data, size / sizeof(wchar_t) - (size >= sizeof(wchar_t) ? 1 : 0));
 }
 
