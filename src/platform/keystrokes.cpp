@@ -32,16 +32,14 @@ char32_t decode(std::string_view s, size_t& i) {
 }  // namespace
 
 namespace {
-bool special(char ch) { return ch == '~' || ch == '{' || ch == '}'; }
+bool special(char ch) { return ch == '~' || ch == '{' || ch == '}' || ch == '\r' || ch == '\n'; }
 }  // namespace
 
 // Copies the runs between special characters whole: names, descriptions and paths rarely hold
 // one, and a report escapes thousands of them.
 void appendEscaped(std::string& out, std::string_view text) {
-  // "{", "|", "}" and "~" are the last four ASCII characters: one comparison per character
-  // tells that a text needs no escaping at all.
   size_t first = 0;
-  while (first < text.size() && static_cast<unsigned char>(text[first]) - 0x7Bu > 3u) ++first;
+  while (first < text.size() && !special(text[first])) ++first;
   if (first == text.size()) {
     out.append(text);
     return;
@@ -50,9 +48,15 @@ void appendEscaped(std::string& out, std::string_view text) {
   for (size_t at = first; at < text.size(); ++at) {
     if (!special(text[at])) continue;
     out.append(text, from, at - from);
-    out += '{';
-    out += text[at];
-    out += '}';
+    if (text[at] == '\r' || text[at] == '\n') {
+      // A line break inside a value cannot be typed into one line: as a key it would run the
+      // partial line in the Immediate window. It arrives as a space.
+      out += ' ';
+    } else {
+      out += '{';
+      out += text[at];
+      out += '}';
+    }
     from = at + 1;
   }
   out.append(text, from);
@@ -83,6 +87,9 @@ std::vector<Key> parse(std::string_view s) {
       }
     } else if (ch == '}') {
       malformed("unmatched '}'");
+    } else if (ch == '\r' || ch == '\n') {
+      // Only "~" may press Enter; a raw line break would do it unannounced.
+      malformed("raw line break (write ~)");
     } else {
       keys.push_back({false, decode(s, i)});
     }

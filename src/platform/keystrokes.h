@@ -7,7 +7,7 @@
 namespace platform::keystrokes {
 
 // Keystroke notation: "~" is the Enter key, "{~}", "{{}" and "{}}" are the literal characters,
-// every other character is typed as itself.
+// every other character is typed as itself; a raw CR or LF is refused.
 struct Key {
   bool enter = false;
   char32_t ch = 0;  // the character when not Enter
@@ -15,6 +15,7 @@ struct Key {
 };
 
 // Makes any text arrive literally: what comes from the editor must never turn into Enter keys.
+// A line break inside the text becomes a space.
 std::string escape(std::string_view text);
 // The same, appended to `out`: a line built from several values needs no temporaries.
 void appendEscaped(std::string& out, std::string_view text);

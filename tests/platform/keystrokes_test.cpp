@@ -45,12 +45,16 @@ TEST(KeystrokeNotation, EscapedTextArrivesExactlyAsItWas) {
     EXPECT_EQ(typed(keys), s);
     for (const auto& k : keys) EXPECT_FALSE(k.enter);
   }
+  // A line break inside a value would run the partial line in the Immediate window.
+  auto flat = ks::parse(ks::escape("first line\r\nsecond\nthird"));
+  EXPECT_EQ(typed(flat), "first line  second third");
+  for (const auto& k : flat) EXPECT_FALSE(k.enter);
   // Escaped values can sit between fixed Enter keys without changing them.
   EXPECT_EQ(typed(ks::parse("~~Path : " + ks::escape("A~1") + "~")), "\n\nPath : A~1\n");
 }
 
 TEST(KeystrokeNotation, MalformedTextIsRejected) {
-  for (std::string bad : {"{", "}", "{x}", "{~", "{~x", "a{~}b}", "{}", "\xC3", "\xC0\x80", "\xED\xA0\x80",
+  for (std::string bad : {"a\rb", "a\nb", "{", "}", "{x}", "{~", "{~x", "a{~}b}", "{}", "\xC3", "\xC0\x80", "\xED\xA0\x80",
                           "\xF8\x88\x80\x80\x80", "ok\xFF"}) {
     SCOPED_TRACE(bad);
     EXPECT_THROW(ks::parse(bad), automation::Failure);
