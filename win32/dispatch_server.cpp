@@ -3,6 +3,8 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,13 +20,25 @@ using automation::Value;
 
 namespace {
 
-// Answered only by dispatch servers, so that an object handed out and back is the same object.
-// Another module's servers answer it too but refuse a foreign module token.
-const IID ObjectHandleIid = {0x5C1D7E3A, 0x8F21, 0x4B7C, {0x9A, 0x33, 0x6E, 0x0D, 0x51, 0xB4, 0x27, 0x90}};
+// Answered only by this module's dispatch servers, so that an object handed out and back is the
+// same object. The IID carries the address of a module-private byte: another module's servers
+// (a host test program, another add-in built from this code) never answer it, so no method of a
+// foreign object is ever called as if it were ours (calls on our own private type may be bound
+// statically by the compiler).
 const char moduleToken = 0;
 
+const IID& objectHandleIid() {
+  static const IID iid = [] {
+    IID i = {0x5C1D7E3A, 0x8F21, 0x4B7C, {0x9A, 0x33, 0x6E, 0x0D, 0x51, 0xB4, 0x27, 0x90}};
+    auto address = reinterpret_cast<uintptr_t>(&moduleToken);
+    std::memcpy(i.Data4, &address, sizeof address < sizeof i.Data4 ? sizeof address : sizeof i.Data4);
+    return i;
+  }();
+  return iid;
+}
+
 struct ObjectHandle : IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE objectOf(const void* module, automation::Object* out) = 0;
+  virtual HRESULT STDMETHODCALLTYPE objectOf(automation::Object* out) = 0;
 };
 
 class DispatchServer final : public IDispatch,
@@ -41,7 +55,7 @@ class DispatchServer final : public IDispatch,
       *out = static_cast<IDispatch*>(this);
     } else if (IsEqualIID(iid, IID_IConnectionPointContainer)) {
       *out = static_cast<IConnectionPointContainer*>(this);
-    } else if (IsEqualIID(iid, ObjectHandleIid)) {
+    } else if (IsEqualIID(iid, objectHandleIid())) {
       *out = static_cast<ObjectHandle*>(this);
     } else if (answersFor(iid)) {
       // The stand-in interfaces add nothing to IDispatch (or IUnknown).
@@ -144,8 +158,7 @@ class DispatchServer final : public IDispatch,
     }
   }
 
-  HRESULT STDMETHODCALLTYPE objectOf(const void* module, automation::Object* out) override {
-    if (module != &moduleToken) return E_FAIL;
+  HRESULT STDMETHODCALLTYPE objectOf(automation::Object* out) override {
     *out = object_;
     return S_OK;
   }
@@ -185,8 +198,8 @@ ComPtr<IDispatch> makeDispatchServer(automation::Object object) {
 bool unwrapDispatchServer(IUnknown* unknown, automation::Object& object) {
   if (!unknown) return false;
   ComPtr<ObjectHandle> handle;
-  if (FAILED(unknown->QueryInterface(ObjectHandleIid, handle.putVoid())) || !handle) return false;
-  return SUCCEEDED(handle->objectOf(&moduleToken, &object));
+  if (FAILED(unknown->QueryInterface(objectHandleIid(), handle.putVoid())) || !handle) return false;
+  return SUCCEEDED(handle->objectOf(&object));
 }
 
 }  // namespace win32
