@@ -403,6 +403,7 @@ Value WindowNode::invoke(std::string_view m, Invoke k, std::span<const Value> a,
   if (sameName(m, "Type")) return Value::i4(type);
   if (sameName(m, "SetFocus")) {
     world->focused = this;
+    if (world->onFocus) world->onFocus(*this);
     return {};
   }
   noSuchMember(m);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -118,6 +119,9 @@ struct World : State, std::enable_shared_from_this<World> {
   std::shared_ptr<WindowNode> mainWindow;
   ProjectNode* activeProject = nullptr;
   WindowNode* focused = nullptr;
+  // Called when a window takes the focus: a test bed with real keystrokes gives the focus to a
+  // real edit control standing in for that window.
+  std::function<void(WindowNode&)> onFocus;
   std::shared_ptr<Node> root;
   int referencesDialogOpened = 0;
   std::vector<std::string> clickFailures;  // failures event handlers returned to the editor
