@@ -1,4 +1,8 @@
 // tessary-sim: connects the add-in to a model editor and shows what a user would see.
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 #include <unistd.h>
 
 #include <iostream>
@@ -100,6 +104,10 @@ int interactive(sim::Session& session, bool json, sim::TextRenderer& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // The same bytes as on Linux: a line ends in "\n" alone, so outputs compare byte for byte.
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
   for (int i = 1; i < argc; ++i)
     if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
       std::cout << usage;
