@@ -103,6 +103,21 @@ class RecordingLookup : public platform::HostLookup {
   platform::HostLookup& real_;
 };
 
+class RecordingKeyboard : public platform::Keyboard {
+ public:
+  RecordingKeyboard(Recorder* r, platform::Keyboard& real) : r_(r), real_(real) {}
+  void type(const std::string& notation) override {
+    Op op(Op::Type::Keys, -1);
+    op.member = notation;
+    r_->ops().push_back(std::move(op));
+    real_.type(notation);
+  }
+
+ private:
+  Recorder* r_;
+  platform::Keyboard& real_;
+};
+
 }  // namespace
 
 Object Recorder::proxy(const Object& real, int slot) {
@@ -128,6 +143,11 @@ platform::HostLookup& Recorder::lookup(platform::HostLookup& real) {
   return *lookups_.back();
 }
 
+platform::Keyboard& Recorder::keyboard(platform::Keyboard& real) {
+  keyboards_.push_back(std::make_unique<RecordingKeyboard>(this, real));
+  return *keyboards_.back();
+}
+
 Recording Recorder::finish() {
   auto& ops = recording_.ops;
   std::vector<int> lastUse(recording_.slots, -1);
@@ -136,7 +156,7 @@ Recording Recorder::finish() {
   };
   for (int i = 0; i < static_cast<int>(ops.size()); ++i) {
     const auto& op = ops[i];
-    if (op.type != Op::Type::Next && op.type != Op::Type::Lookup) use(op.target, i);
+    if (op.type != Op::Type::Next && op.type != Op::Type::Lookup && op.type != Op::Type::Keys) use(op.target, i);
     for (auto [index, slot] : op.objectArgs) use(slot, i);
     if (op.type != Op::Type::Enumerate) use(op.result, i);
   }
@@ -146,8 +166,9 @@ Recording Recorder::finish() {
   return std::move(recording_);
 }
 
-Replay::Replay(const Recording& recording, std::vector<Object> roots, platform::HostLookup& lookup)
-    : r_(recording), roots_(std::move(roots)), lookup_(lookup) {}
+Replay::Replay(const Recording& recording, std::vector<Object> roots, platform::HostLookup& lookup,
+               platform::Keyboard& keyboard)
+    : r_(recording), roots_(std::move(roots)), lookup_(lookup), keyboard_(keyboard) {}
 
 void Replay::run() {
   slots_.assign(r_.slots, Object());
@@ -184,6 +205,7 @@ void Replay::run() {
           if (op.result >= 0) slots_[op.result] = o;
           break;
         }
+        case Op::Type::Keys: keyboard_.type(op.member); break;
       }
     } catch (const automation::Failure&) {
       // The recorded run saw the same failure: the editor's work for it is done.

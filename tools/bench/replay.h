@@ -17,13 +17,13 @@ using automation::Object;
 using automation::Value;
 
 struct Op {
-  enum class Type { Invoke, Enumerate, Next, Subscribe, Lookup };
+  enum class Type { Invoke, Enumerate, Next, Subscribe, Lookup, Keys };
   Op() = default;
   Op(Type t, int on, std::string name = {}, Invoke k = Invoke::Get)
       : type(t), target(on), member(std::move(name)), kind(k) {}
   Type type = Type::Invoke;
   int target = -1;  // object slot called (an enumeration slot for Next)
-  std::string member;  // member name, or the program identifier of a Lookup
+  std::string member;  // member name, the program identifier of a Lookup, the text of Keys
   Invoke kind = Invoke::Get;
   std::vector<Value> args;  // object arguments are filled in from their slots at replay
   std::vector<std::pair<size_t, int>> objectArgs;  // (argument index, slot)
@@ -45,6 +45,8 @@ class Recorder {
   // A root object: the editor as the add-in manager hands it over, or a clicked control.
   Object root(const Object& real);
   platform::HostLookup& lookup(platform::HostLookup& real);
+  // Typing is the platform's work, not the add-in's: the replay types the same texts.
+  platform::Keyboard& keyboard(platform::Keyboard& real);
   // Ends recording: works out where each slot can be released.
   Recording finish();
 
@@ -58,18 +60,21 @@ class Recorder {
  private:
   Recording recording_;
   std::vector<std::unique_ptr<platform::HostLookup>> lookups_;
+  std::vector<std::unique_ptr<platform::Keyboard>> keyboards_;
 };
 
 // Replays a recording; the roots are bound in the order root() was called.
 class Replay {
  public:
-  Replay(const Recording& recording, std::vector<Object> roots, platform::HostLookup& lookup);
+  Replay(const Recording& recording, std::vector<Object> roots, platform::HostLookup& lookup,
+         platform::Keyboard& keyboard);
   void run();
 
  private:
   const Recording& r_;
   std::vector<Object> roots_;
   platform::HostLookup& lookup_;
+  platform::Keyboard& keyboard_;
   std::vector<Object> slots_;
   std::vector<std::unique_ptr<automation::Enumeration>> enums_;
   std::vector<automation::Subscription> subscriptions_;
