@@ -1,5 +1,7 @@
 #include "platform/keystrokes.h"
 
+#include <array>
+
 #include "automation/failure.h"
 
 namespace platform::keystrokes {
@@ -32,7 +34,13 @@ char32_t decode(std::string_view s, size_t& i) {
 }  // namespace
 
 namespace {
-bool special(char ch) { return ch == '~' || ch == '{' || ch == '}' || ch == '\r' || ch == '\n'; }
+// One table look-up per character: a report escapes tens of thousands of characters.
+constexpr auto SpecialTable = [] {
+  std::array<bool, 256> t{};
+  for (unsigned char c : {'~', '{', '}', '\r', '\n'}) t[c] = true;
+  return t;
+}();
+inline bool special(char ch) { return SpecialTable[static_cast<unsigned char>(ch)]; }
 }  // namespace
 
 // Copies the runs between special characters whole: names, descriptions and paths rarely hold
@@ -53,9 +61,8 @@ void appendEscaped(std::string& out, std::string_view text) {
       // partial line in the Immediate window. It arrives as a space.
       out += ' ';
     } else {
-      out += '{';
-      out += text[at];
-      out += '}';
+      const char braced[] = {'{', text[at], '}'};
+      out.append(braced, 3);
     }
     from = at + 1;
   }
