@@ -1,5 +1,7 @@
 #include "sweep.h"
 
+#include "judge.h"
+
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -25,19 +27,6 @@ void writeAll(int fd, const std::string& s) {
     if (n <= 0) return;
     off += static_cast<size_t>(n);
   }
-}
-
-std::string joined(const std::vector<std::string>& v) {
-  if (v.empty()) return "nothing";
-  std::string s;
-  for (const auto& x : v) s += (s.empty() ? "\"" : ", \"") + x + "\"";
-  return s;
-}
-
-int count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (size_t i = text.find(what); i != std::string::npos; i = text.find(what, i + what.size())) ++n;
-  return n;
 }
 
 }  // namespace
@@ -122,7 +111,7 @@ CleanRun cleanRun(const Scenario& scenario, const Command& command) {
   const auto& log = s.editor().calls();
   CleanRun clean;
   clean.calls.assign(log.begin() + static_cast<std::ptrdiff_t>(from), log.end());
-  clean.missingLines = count(s.editor().immediate()->text, "Missing Refernece found for below file :");
+  clean.missingLines = count(s.editor().immediate()->text, MissingLine);
   clean.messageBoxes = s.h.messageBox.shown.size();
   return clean;
 }
@@ -137,57 +126,23 @@ void checkedRun(const Scenario& scenario, const Command& command, const CleanRun
   const auto result = command.run(s);
   s.editor().faults().clear();
 
-  auto mismatch = [&](const std::string& what) { say("mismatch: " + what); };
   const auto& world = s.editor().world();
   auto& addin = *s.addin;
-
-  if (!world.mainWindow->visible) mismatch("the editor's main window is left hidden");
-  if (command.kind == CommandKind::References && !result.cancelled)
-    mismatch("the editor's own References dialog was not cancelled");
-  if (command.kind != CommandKind::Connection && s.h.messageBox.shown.size() > clean.messageBoxes)
-    mismatch("a message box appeared: \"" + s.h.messageBox.shown.back() + "\"");
-
-  switch (expected.regime) {
-    case Regime::Reported:
-      if (result.failures != std::vector<std::string>{injected})
-        mismatch("the failure should reach the editor; it received " + joined(result.failures));
-      if (command.kind == CommandKind::Connection && addin.FormDisplayed())
-        mismatch("the toolbar counts as built after a reported failure");
-      if (command.kind == CommandKind::Button && command.button == 6 &&
-          (!s.host.closed().empty() || s.host.state().docmdCloses > 0))
-        mismatch("a file was closed although the command failed before reaching the host");
-      break;
-    case Regime::RecoveryFails:
-      if (result.failures != std::vector<std::string>{"Object variable or With block variable not set"})
-        mismatch("the recovery step should fail for want of a host; the editor received " + joined(result.failures));
-      break;
-    case Regime::Skipped:
-      if (!result.failures.empty() || !s.h.messageBox.shown.empty()) mismatch("disconnection reported a failure");
-      if (!addin.VBInstance().empty()) mismatch("VBInstance still set after disconnection");
-      if (!addin.c().empty()) mismatch("c still set after disconnection");
-      for (int b = 1; b <= 6; ++b)
-        if (!addin.Btns(b).empty()) mismatch("Btns" + std::to_string(b) + " still set after disconnection");
-      if (addin.FormDisplayed()) mismatch("FormDisplayed still true after disconnection");
-      break;
-    default:
-      if (!result.failures.empty()) mismatch("the failure should be absorbed; the editor received " + joined(result.failures));
-      if (command.kind == CommandKind::Connection && !addin.FormDisplayed())
-        mismatch("an absorbed failure left the toolbar incomplete");
-      if ((expected.regime == Regime::LoopStopped || expected.regime == Regime::Restored) &&
-          world.activeProject != s.startProject)
-        mismatch("the start project is not active again");
-      if (expected.regime == Regime::Recovered && !s.host.visible()) mismatch("the host is left hidden");
-      if (expected.regime == Regime::FixedResult && expected.missingLines &&
-          s.editor().immediate()->text.find("References set in  - [ ") == std::string::npos)
-        mismatch("the report's header does not carry the empty file name");
-      break;
-  }
-  if (expected.missingLines) {
-    int missing = count(s.editor().immediate()->text, "Missing Refernece found for below file :");
-    if (missing != *expected.missingLines)
-      mismatch(std::to_string(missing) + " missing-reference lines typed, expected " +
-               std::to_string(*expected.missingLines));
-  }
+  Observation seen;
+  seen.failures = result.failures;
+  seen.cancelled = result.cancelled;
+  seen.messageBoxes = s.h.messageBox.shown;
+  seen.formDisplayed = addin.FormDisplayed();
+  if (!addin.VBInstance().empty()) seen.stillHeld.push_back("VBInstance");
+  if (!addin.c().empty()) seen.stillHeld.push_back("c");
+  for (int b = 1; b <= 6; ++b)
+    if (!addin.Btns(b).empty()) seen.stillHeld.push_back("Btns" + std::to_string(b));
+  seen.mainWindowVisible = world.mainWindow->visible;
+  seen.startProjectActive = world.activeProject == s.startProject;
+  seen.hostVisible = s.host.visible();
+  seen.hostClosedSomething = !s.host.closed().empty() || s.host.state().docmdCloses > 0;
+  seen.immediateText = s.editor().immediate()->text;
+  for (const auto& m : judge(command, clean, expected, injected, seen)) say("mismatch: " + m);
 
   if (command.kind != CommandKind::Disconnection) s.disconnect();
   if (int64_t held = s.editor().liveReferences() - baseline; held != 0)
