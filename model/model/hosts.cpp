@@ -394,7 +394,9 @@ void Host::install(ModelHostLookup& lookup) const {
     Value progId(host->progId);
     world->enter("RunningObjectTable", "GetActiveObject", Invoke::Get, std::span(&progId, 1), {});
     if (!host->running)
-      fail("ActiveX component can't create object", automation::errors::CantCreateObject);
+      // Word for word what the add-in's real lookup says when the table has no such object.
+      fail("ActiveX component can't create object: no running " + host->progId,
+           automation::errors::CantCreateObject);
     std::shared_ptr<State> log = world;
     return wrap(log, std::make_shared<ApplicationNode>(log, host));
   };

@@ -4,10 +4,10 @@
 
 namespace sim {
 
-AddinFactory dllAddin(const std::string& path) {
+RuntimeFactory dllRuntime(const std::string& path) {
   throw InputError("--dll " + path +
                    ": this tessary-sim is the native build, which runs the add-in's core in-process; "
-                   "loading the DLL needs a Windows build of tessary-sim, which is not made yet");
+                   "loading the DLL needs the Windows build of tessary-sim (run under Wine on Linux)");
 }
 
 }  // namespace sim

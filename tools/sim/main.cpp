@@ -27,8 +27,9 @@ const char* usage =
     "                    without it, the built-in sample workspace\n"
     "  --json            one JSON document per command, one line each\n"
     "  --answer WORD     the answer to the next question a message box asks (repeatable)\n"
-    "  --dll PATH        load the add-in from vbatessary.dll through COM (needs a Windows\n"
-    "                    build of tessary-sim, which is not made yet)\n"
+    "  --dll PATH        load the add-in from vbatessary.dll through COM: registered for\n"
+    "                    the session, its keys, message boxes and settings going through\n"
+    "                    Windows (the Windows build of tessary-sim, under Wine on Linux)\n"
     "  -i                read commands from the prompt, one line each\n"
     "\n"
     "commands: connect [MODE]   MODE 0 after-startup (default), 1 startup, 2 external, 3 command-line\n"
@@ -123,7 +124,7 @@ int main(int argc, char** argv) {
     if (!o.answers.empty()) ws.answers = o.answers;
     std::string title = ws.title;
     std::string hostName = ws.editor.world().hostName;
-    sim::Session session(std::move(ws), o.dll.empty() ? sim::nativeAddin() : sim::dllAddin(o.dll));
+    sim::Session session(std::move(ws), o.dll.empty() ? sim::nativeRuntime() : sim::dllRuntime(o.dll));
 
     sim::TextRenderer text(guided);
     // Nothing is printed until every command has run: a refused command leaves no half output.

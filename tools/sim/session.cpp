@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <algorithm>
+#include <map>
 
 #include "addin/connect.h"
 #include "addin/identity.h"
@@ -51,39 +52,87 @@ std::string withoutExtension(const std::string& name) {
 
 }  // namespace
 
-AddinFactory nativeAddin() {
-  return [](platform::Services services) { return std::make_unique<NativeAddin>(services); };
+namespace {
+
+// Notes whether each box asked a question and what the user answered.
+class SimMessageBox : public model::RecordingMessageBox {
+ public:
+  std::vector<ShownBox> log;
+  void show(const std::string& text) override {
+    RecordingMessageBox::show(text);
+    log.push_back({text, false, Answer::Cancel});
+  }
+  Answer ask(const std::string& text) override {
+    Answer a = RecordingMessageBox::ask(text);
+    log.push_back({text, true, a});
+    return a;
+  }
+};
+
+// Keeps the last value written to each setting since it was last asked.
+class SimSettings : public model::RecordingSettings {
+ public:
+  std::map<std::string, std::string> written;
+  void save(const std::string& app, const std::string& section, const std::string& key,
+            const std::string& value) override {
+    RecordingSettings::save(app, section, key, value);
+    written[app + "\\" + section + "\\" + key] = value;
+  }
+};
+
+class NativeRuntime : public Runtime {
+ public:
+  explicit NativeRuntime(Workspace& ws) : keyboard_(ws.editor.shared()) {
+    box_.answers.assign(ws.answers.begin(), ws.answers.end());
+    if (ws.host) ws.host->install(hosts_);
+  }
+  std::unique_ptr<Addin> create() override {
+    return std::make_unique<NativeAddin>(platform::Services{settings_, box_, keyboard_, hosts_});
+  }
+  std::vector<ShownBox> boxes() const override { return box_.log; }
+  std::vector<std::string> takeSettingsWritten() override {
+    std::vector<std::string> out;
+    for (auto& [key, value] : settings_.written) out.push_back(key + "=" + value);
+    settings_.written.clear();
+    return out;
+  }
+
+ private:
+  SimSettings settings_;
+  SimMessageBox box_;
+  model::ModelKeyboard keyboard_;
+  model::ModelHostLookup hosts_;
+};
+
+// The real lookup goes to the Running Object Table, which the model host cannot see: in neither
+// mode is it reported as a call the host received.
+bool isLookup(const model::Call& call) {
+  return call.target == "RunningObjectTable" && call.member == "GetActiveObject";
 }
 
-void SimMessageBox::show(const std::string& text) {
-  RecordingMessageBox::show(text);
-  log.push_back({text, false, Answer::Cancel});
-}
+}  // namespace
 
-Answer SimMessageBox::ask(const std::string& text) {
-  Answer a = RecordingMessageBox::ask(text);
-  log.push_back({text, true, a});
-  return a;
+RuntimeFactory nativeRuntime() {
+  return [](Workspace& ws) { return std::make_unique<NativeRuntime>(ws); };
 }
 
 struct Session::Snapshot {
   std::vector<std::string> visibleWindows;
   std::string immediateText;
-  size_t editorCalls = 0, hostCalls = 0, boxes = 0, failures = 0, writes = 0;
+  size_t editorCalls = 0, hostCalls = 0, boxes = 0, failures = 0;
   int referencesDialog = 0;
   std::vector<std::string> closedFiles;
   std::vector<std::string> uninstalledAddIns;
 };
 
-Session::Session(Workspace workspace, AddinFactory factory)
-    : ws_(std::move(workspace)), factory_(std::move(factory)), keyboard_(ws_.editor.shared()) {
-  box_.answers.assign(ws_.answers.begin(), ws_.answers.end());
-  if (ws_.host) ws_.host->install(hosts_);
+Session::Session(Workspace workspace, RuntimeFactory runtime) : ws_(std::move(workspace)) {
+  runtime_ = runtime(ws_);
 }
 
 Session::~Session() {
   // The manager's last release; the add-in may still hold editor objects if never disconnected.
   addin_.reset();
+  runtime_.reset();
 }
 
 Session::Snapshot Session::snapshot() const {
@@ -97,9 +146,8 @@ Session::Snapshot Session::snapshot() const {
   if (auto imm = ws_.editor.immediate()) s.immediateText = imm->text;
   s.editorCalls = w.log.size();
   s.hostCalls = ws_.hostLog.world().log.size();
-  s.boxes = box_.log.size();
+  s.boxes = runtime_->boxes().size();
   s.failures = w.clickFailures.size();
-  s.writes = settings_.writes.size();
   s.referencesDialog = w.referencesDialogOpened;
   if (ws_.host) {
     s.closedFiles = ws_.host->closed();
@@ -161,18 +209,21 @@ ordered_json Session::run(const Command& c) {
   }
 
   Snapshot before = snapshot();
+  runtime_->begin();
   ordered_json clicked = nullptr;
   std::optional<int64_t> referencesLeft;
   switch (c.kind) {
     case Command::Kind::Connect:
-      addin_ = factory_(platform::Services{settings_, box_, keyboard_, hosts_});
+      referencesBefore_ = ws_.editor.liveReferences() + ws_.hostLog.liveReferences();
+      addin_ = runtime_->create();
       addin_->OnConnection(ws_.editor.vbe(), c.mode);
       break;
     case Command::Kind::Disconnect:
       addin_->OnDisconnection(1);
       // The add-in manager lets the object go right after the disconnection.
       addin_.reset();
-      referencesLeft = ws_.editor.liveReferences() + ws_.hostLog.liveReferences();
+      runtime_->settle();
+      referencesLeft = ws_.editor.liveReferences() + ws_.hostLog.liveReferences() - referencesBefore_;
       break;
     case Command::Kind::Click:
       clicked = {{"position", target->index()}, {"caption", target->currentCaption()}};
@@ -182,6 +233,7 @@ ordered_json Session::run(const Command& c) {
     case Command::Kind::Move: ws_.editor.move(addin::identity::BarName, c.position, c.to); break;
     case Command::Kind::State: break;
   }
+  runtime_->settle();
   unloadClosedProjects(before);
 
   ordered_json out = report(c, before);
@@ -277,7 +329,8 @@ ordered_json Session::report(const Command& c, const Snapshot& before) {
 
   ordered_json calls = ordered_json::array();
   const auto& hostLog = ws_.hostLog.world().log;
-  for (size_t i = before.hostCalls; i < hostLog.size(); ++i) calls.push_back(hostLog[i].describe());
+  for (size_t i = before.hostCalls; i < hostLog.size(); ++i)
+    if (!isLookup(hostLog[i])) calls.push_back(hostLog[i].describe());
   out["hostCalls"] = calls;
   if (ws_.host) {
     out["host"] = {{"application", ws_.host->progId()},
@@ -288,8 +341,9 @@ ordered_json Session::report(const Command& c, const Snapshot& before) {
   }
 
   ordered_json boxes = ordered_json::array();
-  for (size_t i = before.boxes; i < box_.log.size(); ++i) {
-    const auto& b = box_.log[i];
+  auto shown = runtime_->boxes();
+  for (size_t i = before.boxes; i < shown.size(); ++i) {
+    const auto& b = shown[i];
     ordered_json box = {{"text", b.text}, {"buttons", b.question ? "Yes No Cancel" : "OK"}};
     if (b.question) box["answer"] = answerWord(b.answer);
     boxes.push_back(box);
@@ -300,9 +354,7 @@ ordered_json Session::report(const Command& c, const Snapshot& before) {
   for (size_t i = before.failures; i < w.clickFailures.size(); ++i) failure = w.clickFailures[i];
   out["failure"] = failure;
   out["referencesDialog"] = after.referencesDialog > before.referencesDialog;
-  ordered_json writes = ordered_json::array();
-  for (size_t i = before.writes; i < settings_.writes.size(); ++i) writes.push_back(settings_.writes[i]);
-  out["settingsWritten"] = writes;
+  out["settingsWritten"] = runtime_->takeSettingsWritten();
   return out;
 }
 

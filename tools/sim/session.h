@@ -20,28 +20,41 @@ class Addin {
   virtual void OnDisconnection(int32_t removeMode) = 0;
 };
 
-using AddinFactory = std::function<std::unique_ptr<Addin>(platform::Services)>;
-
-// The add-in built from the core in this process.
-AddinFactory nativeAddin();
-
-// A message box that also notes whether it asked a question and what the user answered.
-class SimMessageBox : public model::RecordingMessageBox {
- public:
-  struct Shown {
-    std::string text;
-    bool question = false;
-    Answer answer = Answer::Cancel;
-  };
-  std::vector<Shown> log;
-  void show(const std::string& text) override;
-  Answer ask(const std::string& text) override;
+// A message box as the user saw it, with the answer given to a question.
+struct ShownBox {
+  std::string text;
+  bool question = false;
+  platform::MessageBox::Answer answer = platform::MessageBox::Answer::Cancel;
 };
+
+// Where the add-in runs, and how what it does outside the editor is observed: keys it types,
+// message boxes it shows, settings it keeps. One runtime serves a whole session; it is made for
+// the session's workspace, which outlives it.
+class Runtime {
+ public:
+  virtual ~Runtime() = default;
+  // A new add-in object, as the add-in manager creates one for each connection.
+  virtual std::unique_ptr<Addin> create() = 0;
+  // Before each command.
+  virtual void begin() {}
+  // After each command: lets what the add-in typed arrive in the editor's windows.
+  virtual void settle() {}
+  // Every message box shown so far, in order.
+  virtual std::vector<ShownBox> boxes() const = 0;
+  // The settings written since the last call, "application\section\key=value", one per key
+  // (the last value written), in the order of their names.
+  virtual std::vector<std::string> takeSettingsWritten() = 0;
+};
+
+using RuntimeFactory = std::function<std::unique_ptr<Runtime>(Workspace&)>;
+
+// The core's Connect in this process, with model keyboard, message box, settings and host lookup.
+RuntimeFactory nativeRuntime();
 
 // Runs commands on a workspace and says, after each, what a user would see.
 class Session {
  public:
-  Session(Workspace workspace, AddinFactory factory);
+  Session(Workspace workspace, RuntimeFactory runtime);
   ~Session();
 
   // One document per command (format in examples/README.md). A command that cannot run in the
@@ -58,12 +71,10 @@ class Session {
   void unloadClosedProjects(const Snapshot& before);
 
   Workspace ws_;
-  AddinFactory factory_;
-  model::RecordingSettings settings_;
-  SimMessageBox box_;
-  model::ModelKeyboard keyboard_;
-  model::ModelHostLookup hosts_;
+  std::unique_ptr<Runtime> runtime_;
   std::unique_ptr<Addin> addin_;
+  // Editor and host objects referenced before the connection: the add-in's own count from there.
+  int64_t referencesBefore_ = 0;
 };
 
 }  // namespace sim
