@@ -78,7 +78,7 @@ using Build = std::function<Setup()>;
 using Act = std::function<model::ClickResult(model::Editor&)>;
 
 struct Outcome {
-  std::string click, state, calls, hostFiles;
+  std::string click, state, calls, hostFiles, setting;
   std::vector<std::string> boxes;
   int64_t liveReferences = -1;
 };
@@ -115,6 +115,7 @@ Outcome runNative(const Build& build, const Act& act, const std::deque<int>& ans
     o.click = describe(act(h.editor));
     addin.AddinInstance_OnDisconnection(1);
   }
+  o.setting = h.settings.get("vbatessary", "Settings", "DisplayOnConnect", "<absent>");
   o.state = snapshot(h.editor);
   o.calls = callLog(h.editor);
   o.hostFiles = filesOf(s.host);
@@ -141,7 +142,9 @@ Outcome runDll(testbed::Addin& addin, const Build& build, const Act& act, const 
     CHECK_HR(hr, S_OK);
     o.click = describe(act(s.editor));
     keys.collect();
+    testbed::clearSettings();
     CHECK_HR(addin.disconnect(1), S_OK);
+    o.setting = testbed::displayOnConnect().value_or("<absent>");
     addin.release();
     for (const auto& text : boxes.texts()) o.boxes.push_back(win32::narrow(text));
   }
@@ -165,6 +168,7 @@ Both compare(testbed::Addin& addin, const char* name, const Build& build, const 
   same(b.native.state, b.dll.state, "the editor's windows and what was typed");
   same(b.native.calls, b.dll.calls, "the editor's and the host's calls");
   same(b.native.hostFiles, b.dll.hostFiles, "the host's files");
+  same(b.native.setting, b.dll.setting, "the setting written at disconnection");
   CHECK(b.native.boxes == b.dll.boxes);
   for (const auto& t : b.dll.boxes) std::printf("    message box: %s\n", t.c_str());
   CHECK_EQ(b.native.liveReferences, 0);
@@ -196,6 +200,7 @@ void windowCommandsOnTheSampleWorkspace(testbed::Addin& addin) {
   {
     // Button 1 opens the active project's modules, document modules left alone.
     Both b = compare(addin, "button 1", sample, clickButton(1));
+    CHECK_EQ(b.dll.setting, "1");
     CHECK(b.dll.click == describe({}));
     CHECK(b.dll.state.find("main window shown\nactive project VBAProject\n") == 0);
     CHECK(b.dll.state.find("VBAProject.Module1: code shown") != std::string::npos);
@@ -368,6 +373,7 @@ void aFailingConnectionIsShownInAMessageBox(testbed::Addin& addin) {
                    [](model::Editor&) { return model::ClickResult{}; });
   CHECK_EQ(b.dll.boxes.size(), 1u);
   CHECK(b.dll.state.find("typed into") == std::string::npos);
+  CHECK_EQ(b.dll.setting, "0");
 }
 
 }  // namespace

@@ -88,6 +88,14 @@ void messageBoxesCarryTheTextAndTheAnswer() {
   }
 }
 
+// Key-downs of Enter this thread dispatched: "~" must be the real key, not a typed carriage return.
+int enterKeys = 0;
+LRESULT CALLBACK countEnter(int code, WPARAM w, LPARAM l) {
+  auto* m = reinterpret_cast<MSG*>(l);
+  if (code == HC_ACTION && w == PM_REMOVE && m->message == WM_KEYDOWN && m->wParam == VK_RETURN) ++enterKeys;
+  return CallNextHookEx(nullptr, code, w, l);
+}
+
 // Types through SendInput and reads back what the edit control received.
 std::string typed(win32::SendInputKeyboard& keys, testbed::KeystrokeTarget& target, const std::string& notation) {
   keys.type(notation);
@@ -110,7 +118,11 @@ void sendInputTypesIntoTheFocusedWindow() {
   CHECK_EQ(typed(keys, target, "\xC2\xBB\xC2\xBB caf\xC3\xA9 \xF0\x9F\x98\x80 \xC2\xAB~(x) [y] {{}{~}{}}~"),
            "\xC2\xBB\xC2\xBB caf\xC3\xA9 \xF0\x9F\x98\x80 \xC2\xAB\n(x) [y] {~}\n");
   CHECK_EQ(typed(keys, target, "C:\\PROGRA{~}1\\COMMON{~}1"), "C:\\PROGRA~1\\COMMON~1");
+  HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, &countEnter, nullptr, GetCurrentThreadId());
+  CHECK(hook != nullptr);
   CHECK_EQ(typed(keys, target, "~~"), "\n\n");
+  CHECK_EQ(enterKeys, 2);
+  if (hook) UnhookWindowsHookEx(hook);
   // The text moved into the model window, as a user saw it.
   CHECK_EQ(editor.immediate()->text,
            "\xC2\xBB\xC2\xBB caf\xC3\xA9 \xF0\x9F\x98\x80 \xC2\xAB\n(x) [y] {~}\nC:\\PROGRA~1\\COMMON~1\n\n");
