@@ -235,11 +235,17 @@ void windowCommandsOnTheSampleWorkspace(testbed::Addin& addin) {
               std::nullopt};
       return s;
     };
-    Both b = compare(addin, "button 3", fromOther, clickButton(3));
+    Both b = compare(addin, "button 3 from another active project", fromOther, clickButton(3));
     CHECK(b.dll.state.find("active project Beta\n") != std::string::npos);
     CHECK(b.dll.state.find("Alpha.A2: code shown") != std::string::npos);
     CHECK(b.dll.state.find("Beta.BForm: code shown, designer shown") != std::string::npos);
     CHECK(b.dll.state.find("Locked.L1: code hidden") != std::string::npos);
+  }
+  {
+    Both b = compare(addin, "button 3", sample, clickButton(3));
+    CHECK(b.dll.state.find("main window shown\nactive project VBAProject\n") == 0);
+    CHECK(b.dll.state.find("VBAProject.Ledger: code shown") != std::string::npos);
+    CHECK(b.dll.state.find("LockedTools.Internals: code hidden") != std::string::npos);
   }
   {
     // Button 4 hides them all again.
