@@ -31,9 +31,10 @@ void raiseClick(IDispatch* sink, const automation::Object& control, bool& handle
   EXCEPINFO info{};
   HRESULT hr = sink->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
                             &info, nullptr);
-  if (FAILED(hr)) throw failureFrom(hr, &info);
+  // Passed by reference: a failing handler's flags count too.
   handled = h != VARIANT_FALSE;
   cancel = c != VARIANT_FALSE;
+  if (FAILED(hr)) throw failureFrom(hr, &info);
 }
 
 class ClickConnectionPoint final : public IConnectionPoint, ModuleObject {

@@ -68,6 +68,18 @@ automation::Failure failureFrom(HRESULT hr, const char* what) {
   return automation::Failure(std::move(description), codeOf(hr));
 }
 
+automation::Failure failureWithErrorInfo(HRESULT hr, const char* what) {
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.put()) == S_OK && info) {
+    BSTR text = nullptr;
+    std::string description;
+    if (SUCCEEDED(info->GetDescription(&text)) && text) description = narrowBstr(text);
+    SysFreeString(text);
+    if (!description.empty()) return automation::Failure(std::move(description), codeOf(hr));
+  }
+  return failureFrom(hr, what);
+}
+
 void fillExcepInfo(EXCEPINFO* info, const automation::Failure& failure) noexcept {
   if (!info) return;
   *info = EXCEPINFO{};

@@ -17,6 +17,9 @@ int32_t codeOf(HRESULT hr) noexcept;
 automation::Failure failureFrom(HRESULT hr, EXCEPINFO* info);
 // For failed calls that carry no EXCEPINFO (QueryInterface, GetIDsOfNames, ...).
 automation::Failure failureFrom(HRESULT hr, const char* what);
+// The same, with the description the callee left through SetErrorInfo when there is one (clear
+// it with SetErrorInfo(0, nullptr) before the call).
+automation::Failure failureWithErrorInfo(HRESULT hr, const char* what);
 
 // Fills EXCEPINFO for DISP_E_EXCEPTION returns of our own Invoke implementations.
 void fillExcepInfo(EXCEPINFO* info, const automation::Failure& failure) noexcept;

@@ -70,17 +70,25 @@ class ClickSink final : public IDispatch, ModuleObject {
                                    EXCEPINFO* info, UINT*) override {
     if (id != ClickId) return DISP_E_MEMBERNOTFOUND;
     if (!params || params->cArgs != 3 || params->cNamedArgs != 0) return DISP_E_BADPARAMCOUNT;
+    VARIANT_BOOL handledValue = 0, cancelValue = 0;
+    VARIANT_BOOL *handled = nullptr, *cancel = nullptr;
+    bool h = false, c = false;
+    // The flags are the editor's own variables: what a handler set before failing stays set, as
+    // when a VB handler assigns CancelDefault and then fails (the editor's command stays cancelled).
+    auto writeBack = [&] {
+      if (handled) *handled = h ? VARIANT_TRUE : VARIANT_FALSE;
+      if (cancel) *cancel = c ? VARIANT_TRUE : VARIANT_FALSE;
+    };
     try {
       automation::Object control = fromVariant(params->rgvarg[2]).asObject();
-      VARIANT_BOOL handledValue = 0, cancelValue = 0;
-      VARIANT_BOOL* handled = boolRef(params->rgvarg[1], handledValue);
-      VARIANT_BOOL* cancel = boolRef(params->rgvarg[0], cancelValue);
-      bool h = *handled != VARIANT_FALSE, c = *cancel != VARIANT_FALSE;
+      handled = boolRef(params->rgvarg[1], handledValue);
+      cancel = boolRef(params->rgvarg[0], cancelValue);
+      h = *handled != VARIANT_FALSE, c = *cancel != VARIANT_FALSE;
       handler_(control, h, c);
-      *handled = h ? VARIANT_TRUE : VARIANT_FALSE;
-      *cancel = c ? VARIANT_TRUE : VARIANT_FALSE;
+      writeBack();
       return S_OK;
     } catch (const automation::Failure& f) {
+      writeBack();
       fillExcepInfo(info, f);
       return info ? DISP_E_EXCEPTION : toHresult(f);
     } catch (const std::bad_alloc&) {
@@ -105,8 +113,9 @@ automation::Subscription adviseClicks(IUnknown* source, automation::ClickHandler
   if (FAILED(hr) || !point) throw failureFrom(FAILED(hr) ? hr : E_NOINTERFACE, "FindConnectionPoint");
   auto sink = ComPtr<IDispatch>::attach(new ClickSink(std::move(handler)));
   DWORD cookie = 0;
+  SetErrorInfo(0, nullptr);  // what is there afterwards comes from this call
   hr = point->Advise(sink.get(), &cookie);
-  if (FAILED(hr)) throw failureFrom(hr, "Advise");
+  if (FAILED(hr)) throw failureWithErrorInfo(hr, "Advise");
   // The point (and through it the source) stays referenced while the subscription lives.
   return automation::Subscription([point, cookie]() mutable {
     point->Unadvise(cookie);

@@ -31,6 +31,7 @@ class Fake final : public automation::Dispatch, public std::enable_shared_from_t
   Object child;
   automation::ClickHandler handler;
   bool subscriptionEnded = false;
+  bool refuseSubscription = false;
 
   Value invoke(std::string_view member, Invoke kind, std::span<const Value> args,
                std::span<const NamedArg> named) override {
@@ -53,6 +54,7 @@ class Fake final : public automation::Dispatch, public std::enable_shared_from_t
     return std::make_unique<E>();
   }
   automation::Subscription subscribe(automation::ClickHandler h) override {
+    if (refuseSubscription) automation::fail("Events are not available for this control", 440);
     handler = std::move(h);
     subscriptionEnded = false;
     return automation::Subscription([this] {
@@ -170,6 +172,33 @@ void clicksArriveThroughConnectionPoints() {
   }
   failing.reset();
   CHECK(events->subscriptionEnded);
+
+  // A handler that cancels the editor's own command and then fails: the command stays cancelled
+  // (the flags are the editor's variables, passed by reference), and the failure still arrives.
+  automation::Subscription cancelling = o.subscribe([](const Object&, bool& handled, bool& cancel) {
+    handled = true;
+    cancel = true;
+    automation::fail("the report failed", 5);
+  });
+  if (events->handler) {
+    bool handled = false, cancel = false;
+    CHECK_FAILS(5, events->handler(Object(control), handled, cancel));
+    CHECK(cancel);
+    CHECK(handled);
+  }
+  cancelling.reset();
+
+  // A source that refuses the subscription: its own description and number reach the caller,
+  // not a bare "Automation error".
+  events->refuseSubscription = true;
+  try {
+    automation::Subscription refused = o.subscribe([](const Object&, bool&, bool&) {});
+    CHECK(!"a refused subscription must fail");
+  } catch (const automation::Failure& f) {
+    CHECK_EQ(f.code(), 440);
+    CHECK_EQ(f.description(), std::string("Events are not available for this control"));
+  }
+  events->refuseSubscription = false;
   s.reset();
   o.reset();
   CHECK_EQ(events.use_count(), 1);
