@@ -1,7 +1,7 @@
 // --dll: the add-in from vbatessary.dll, driven through COM as the editor's add-in manager does,
 // with its keys, message boxes, settings and host lookups going to the real Windows services.
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <map>
@@ -44,28 +44,35 @@ struct Apartment {
 // The add-in's settings where VB's SaveSetting keeps them: "section\key" → value.
 class SettingsKey {
  public:
-  SettingsKey() : path_(L"Software\\VB and VBA Program Settings\\" + win32::widen(addin::identity::ApplicationTitle)) {}
+  SettingsKey()
+      : path_(L"Software\\VB and VBA Program Settings\\" +
+              win32::widen(addin::identity::ApplicationTitle)) {}
 
   std::map<std::string, std::string> read() const {
     std::map<std::string, std::string> out;
     HKEY app = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, KEY_READ, &app) != ERROR_SUCCESS) return out;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, KEY_READ, &app) != ERROR_SUCCESS)
+      return out;
     wchar_t section[256];
     for (DWORD i = 0;; ++i) {
       DWORD sectionLength = 256;
-      if (RegEnumKeyExW(app, i, section, &sectionLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      if (RegEnumKeyExW(app, i, section, &sectionLength, nullptr, nullptr, nullptr, nullptr) !=
+          ERROR_SUCCESS)
+        break;
       HKEY k = nullptr;
       if (RegOpenKeyExW(app, section, 0, KEY_READ, &k) != ERROR_SUCCESS) continue;
       wchar_t name[256];
       for (DWORD j = 0;; ++j) {
         DWORD nameLength = 256, type = 0, bytes = 0;
-        if (RegEnumValueW(k, j, name, &nameLength, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) break;
+        if (RegEnumValueW(k, j, name, &nameLength, nullptr, &type, nullptr, &bytes) !=
+            ERROR_SUCCESS)
+          break;
         if (type != REG_SZ) continue;
         std::wstring data(bytes / sizeof(wchar_t) + 1, L'\0');
         DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
         nameLength = 256;
-        if (RegEnumValueW(k, j, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
-            ERROR_SUCCESS)
+        if (RegEnumValueW(k, j, name, &nameLength, nullptr, &type,
+                          reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS)
           continue;
         data.resize(wcslen(data.c_str()));
         out[win32::narrow(section) + "\\" + win32::narrow(name)] = win32::narrow(data);
@@ -83,7 +90,8 @@ class SettingsKey {
     for (const auto& [name, value] : values) {
       auto slash = name.find('\\');
       try {
-        settings.save(addin::identity::ApplicationTitle, name.substr(0, slash), name.substr(slash + 1), value);
+        settings.save(addin::identity::ApplicationTitle, name.substr(0, slash),
+                      name.substr(slash + 1), value);
       } catch (const automation::Failure&) {
         // Nothing to do about a value that cannot be put back.
       }
@@ -98,7 +106,9 @@ class DllAddin : public Addin {
  public:
   explicit DllAddin(testbed::Addin& dll) : dll_(dll) {
     HRESULT hr = dll_.create();
-    if (FAILED(hr)) throw InputError("the add-in cannot be created from the DLL: CoCreateInstance failed with " + hex(hr));
+    if (FAILED(hr))
+      throw InputError("the add-in cannot be created from the DLL: CoCreateInstance failed with " +
+                       hex(hr));
   }
   ~DllAddin() override { dll_.release(); }
   void OnConnection(const automation::Object& application, int32_t mode) override {
@@ -116,24 +126,30 @@ class DllAddin : public Addin {
 
 std::deque<int> buttonsFor(const std::vector<Answer>& answers) {
   std::deque<int> out;
-  for (auto a : answers) out.push_back(a == Answer::Yes ? IDYES : a == Answer::No ? IDNO : IDCANCEL);
+  for (auto a : answers)
+    out.push_back(a == Answer::Yes ? IDYES : a == Answer::No ? IDNO : IDCANCEL);
   return out;
 }
 
 class DllRuntime : public Runtime {
  public:
   DllRuntime(Workspace& ws, const std::string& path)
-      : original_(settings_.read()), target_(ws.editor), boxes_(buttonsFor(ws.answers)), dll_(fullPath(path)) {
+      : original_(settings_.read()),
+        target_(ws.editor),
+        boxes_(buttonsFor(ws.answers)),
+        dll_(fullPath(path)) {
     if (FAILED(apartment_.hr)) throw InputError("COM cannot be initialised: " + hex(apartment_.hr));
     if (!dll_.ready()) throw InputError("--dll " + path + ": " + dll_.problem());
-    if (!target_.ready()) throw InputError("cannot create the window that stands in for the Immediate window");
+    if (!target_.ready())
+      throw InputError("cannot create the window that stands in for the Immediate window");
     if (ws.host && ws.host->state().running) {
       host_.emplace(ws.host->progId(), ws.host->application());
       if (!host_->ready())
         throw InputError("cannot put the model " + ws.host->progId() +
                          " in the Running Object Table: " + hex(host_->status()));
     }
-    // The session starts with no setting, as the native one does; the user's are put back at the end.
+    // The session starts with no setting, as the native one does; the user's are put back at the
+    // end.
     settings_.clear();
   }
   ~DllRuntime() override {

@@ -174,6 +174,23 @@ TEST(SimSession, AFailedConnectionShowsItsMessageBox) {
               ElementsAre("vbatessary\\Settings\\DisplayOnConnect=0"));
 }
 
+// Several sessions in one run, with a host object referenced from before the first (as the
+// Running Object Table does when the DLL is loaded): each disconnection reports its own setting,
+// even one written before with the same value, and only the references the add-in took.
+TEST(SimSession, EachSessionReportsItsOwnSettingAndReferences) {
+  auto ws = sampleWorkspace();
+  automation::Object heldByTheDesktop = ws.host->application();
+  Session s(std::move(ws), nativeRuntime());
+  for (auto [mode, value] : {std::pair{"connect", "1"}, {"connect 2", "0"}, {"connect", "1"}}) {
+    run(s, mode);
+    auto gone = run(s, "disconnect");
+    EXPECT_THAT(strings(gone["settingsWritten"]), ElementsAre(std::string("vbatessary\\Settings\\DisplayOnConnect=") + value))
+        << mode;
+    EXPECT_EQ(gone["referencesLeft"], 0) << mode;
+  }
+  EXPECT_TRUE(run(s, "state")["settingsWritten"].empty());
+}
+
 TEST(SimCommands, ArgumentsAndPromptLinesParseAlike) {
   auto a = parseArguments({"connect", "external", "click", "Open All Modules", "move", "2", "5", "state"});
   ASSERT_EQ(a.size(), 4u);
