@@ -19,14 +19,14 @@
 #include "model/platform.h"
 #include "platform/keystrokes.h"
 #include "replay.h"
+#include "workspace.h"
 
 namespace {
 
 using automation::Object;
 
-constexpr int ComponentsPerProject = 1000;
-constexpr int ReferencesPerProject = 1000;
-const int Sizes[] = {1, 10, 100};
+using bench::Sizes;
+using bench::workspace;
 
 // Does what every platform keyboard does before the keys leave the process (parses the notation
 // into keys), then drops them: the Immediate window's own work is not measured.
@@ -40,27 +40,6 @@ class ParsingKeyboard : public platform::Keyboard {
   bool logging = false;
   std::vector<std::string> texts;
 };
-
-model::Editor workspace(int projects) {
-  model::EditorBuilder b;
-  b.host("Microsoft Excel");
-  for (int p = 1; p <= projects; ++p) {
-    std::string name = "Project" + std::to_string(p);
-    b.project(name, name + ".xlsm");
-    for (int i = 0; i < ComponentsPerProject; ++i) {
-      std::string c = "Component" + std::to_string(i);
-      if (i % 10 == 0) b.component(c, 100);
-      else if (i % 20 == 1) b.component(c, 3, i % 40 == 1);
-      else b.component(c, i % 2 ? 2 : 1);
-    }
-    for (int i = 0; i < ReferencesPerProject; ++i) {
-      std::string r = "Library" + std::to_string(i);
-      if (i % 100 == 99) b.reference("", "", "C:\\Legacy\\" + r + ".ocx", false, true, {"Name"});
-      else b.reference(r, "Library number " + std::to_string(i), "C:\\PROGRA~1\\Libraries\\" + r + ".dll", i < 2);
-    }
-  }
-  return b.active("Project1").build();
-}
 
 struct Command {
   std::string name;

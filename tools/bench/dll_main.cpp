@@ -1,0 +1,339 @@
+// tessary-bench, Windows build: every click command through the real vbatessary.dll (the model
+// editor behind this program's IDispatch servers, the host in the Running Object Table, keys
+// through SendInput) against a replay of exactly the same calls straight through IDispatch, and
+// the connection time (DLL load + CoCreateInstance + OnConnection building the toolbar).
+//
+//   tessary-bench [--max-projects n] [--seconds s]
+//
+// Not a test: run it by hand under Wine and read the ratios.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "addin/connect.h"
+#include "dispatch_replay.h"
+#include "dispatch_server.h"
+#include "iids.h"
+#include "editor/vbe.h"
+#include "model/hosts.h"
+#include "model/platform.h"
+#include "model/sample.h"
+#include "replay.h"
+#include "services.h"
+#include "testbed.h"
+#include "workspace.h"
+
+namespace {
+
+using automation::Object;
+using win32::ComPtr;
+
+double now() {
+  static const double perSecond = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart);
+  }();
+  LARGE_INTEGER t;
+  QueryPerformanceCounter(&t);
+  return static_cast<double>(t.QuadPart) / perSecond;
+}
+
+struct Command {
+  const char* name;
+  int button;  // 1..6, or 0 for Tools > References...
+};
+const Command Commands[] = {{"button1_open_active", 1}, {"button2_close_active", 2}, {"button3_open_all", 3},
+                            {"button4_close_all", 4},   {"button5_open_dialog", 5},  {"button6_close_file", 6},
+                            {"references", 0}};
+
+class NullKeyboard : public platform::Keyboard {
+ public:
+  void type(const std::string&) override {}
+};
+
+// A workspace, its host in the Running Object Table and the DLL connected to it.
+struct Fixture {
+  Fixture(testbed::Addin& a, int projects)
+      : addin(a),
+        editor(bench::workspace(projects)),
+        host(model::HostBuilder(editor, model::HostKind::Excel).file("Project1.xlsm").build()),
+        running(host.progId(), host.application()) {
+    if (!running.ready()) throw std::runtime_error("the host is not in the running object table");
+    editor.world().logging = false;
+    if (HRESULT hr = addin.connect(editor.vbe()); hr != S_OK) throw std::runtime_error("OnConnection failed");
+    if (!addin.formDisplayed().value_or(false)) throw std::runtime_error("the toolbar was not built");
+  }
+  ~Fixture() {
+    addin.disconnect(1);
+    addin.release();
+  }
+  Object control(int button) const {
+    auto bars = editor::VBE(editor.vbe()).CommandBars();
+    if (button == 0) return bars.Item("Tools").FindControl(942).object();
+    return bars.Item("Tessary Ver. 1.01").Controls().Item(automation::Value::i2(static_cast<int16_t>(button))).object();
+  }
+  // A click as the user makes it: the editor raises the event, the DLL handles it.
+  void click(int button) {
+    model::ClickResult r;
+    if (button == 0) {
+      for (auto& c : editor.bar("Tools")->controls)
+        if (c->id == 942) r = editor.click(c);
+    } else {
+      r = editor.click("Tessary Ver. 1.01", button);
+    }
+    if (!r.failures.empty()) throw std::runtime_error("the click failed: " + r.failures.front());
+  }
+  void reset() {
+    for (auto& f : host.state().files) f.open = true;
+    host.state().closed.clear();
+  }
+  std::vector<std::string> logged(const std::function<void()>& run) {
+    editor.world().log.clear();
+    editor.world().logging = true;
+    run();
+    editor.world().logging = false;
+    std::vector<std::string> out;
+    for (const auto& c : editor.world().log) out.push_back(c.describe());
+    editor.world().log.clear();
+    return out;
+  }
+
+  testbed::Addin& addin;
+  model::Editor editor;
+  model::Host host;
+  testbed::RunningObject running;
+};
+
+// Records one click with the core linked in (the same code the DLL runs), on the fixture's own
+// objects, so the replay can make the same calls.
+bench::Recording record(Fixture& f, int button) {
+  model::RecordingSettings settings;
+  model::RecordingMessageBox boxes;
+  NullKeyboard keys;
+  model::ModelHostLookup hosts;
+  f.host.install(hosts);
+  bench::Recorder recorder;
+  Object vbe = recorder.root(f.editor.vbe());
+  Object clicked = recorder.root(f.control(button));
+  {
+    addin::Connect recording({settings, boxes, recorder.keyboard(keys), recorder.lookup(hosts)});
+    recording.AddinInstance_OnConnection(vbe, 2);  // no bar of its own
+    recorder.ops().clear();
+    bool handled = false, cancel = false;
+    if (button == 0) recording.CmdReferenceSet_Click(clicked, handled, cancel);
+    else recording.BtnsN_Click(clicked, handled, cancel);
+  }
+  return recorder.finish();
+}
+
+struct Timing {
+  double addin = 0, replay = 0;
+  size_t calls = 0;
+  int iterations = 0;
+};
+
+Timing measure(Fixture& f, const Command& c, double seconds) {
+  f.click(c.button);  // the steady state: a first close changes what the next run asks
+  f.reset();
+  auto recording = record(f, c.button);
+  f.reset();
+  win32::SendInputKeyboard keys;
+  bench::DispatchReplay replay(recording,
+                               {win32::makeDispatchServer(f.editor.vbe()), win32::makeDispatchServer(f.control(c.button))},
+                               keys);
+  auto direct = f.logged([&] { f.click(c.button); });
+  f.reset();
+  auto replayed = f.logged([&] { replay.run(); });
+  f.reset();
+  if (direct != replayed)
+    throw std::runtime_error(std::string(c.name) + ": the replay does not make the DLL's calls (" +
+                             std::to_string(direct.size()) + " against " + std::to_string(replayed.size()) + ")");
+  Timing t;
+  t.calls = direct.size();
+  // Alternating, so that whatever else the machine does falls on both sides alike.
+  const double until = now() + seconds;
+  do {
+    double t0 = now();
+    f.click(c.button);
+    double t1 = now();
+    f.reset();
+    double t2 = now();
+    replay.run();
+    double t3 = now();
+    f.reset();
+    t.addin += t1 - t0;
+    t.replay += t3 - t2;
+    ++t.iterations;
+  } while (now() < until || t.iterations < 3);
+  t.addin /= t.iterations;
+  t.replay /= t.iterations;
+  return t;
+}
+
+// Child: one cold connection in a fresh process, in milliseconds.
+int connectOnce() {
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  int status = 1;
+  {
+    model::Editor editor = model::sampleWorkspace();
+    auto app = win32::makeDispatchServer(editor.vbe());
+    double t0 = now();
+    CLSID clsid{};
+    ComPtr<IDTExtensibility2> addin;
+    HRESULT hr = CLSIDFromProgID(L"VBATessary.Connect", &clsid);
+    if (SUCCEEDED(hr))
+      hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, win32::iids::IDTExtensibility2, addin.putVoid());
+    double t1 = now();
+    if (SUCCEEDED(hr)) hr = addin->OnConnection(app.get(), 0, nullptr, nullptr);
+    double t2 = now();
+    if (SUCCEEDED(hr) && editor.barCount("Tessary Ver. 1.01") == 1) {
+      std::printf("%.3f %.3f\n", (t1 - t0) * 1000, (t2 - t1) * 1000);
+      status = 0;
+    }
+    if (addin) addin->OnDisconnection(1, nullptr);
+  }
+  CoUninitialize();
+  return status;
+}
+
+std::wstring self() {
+  wchar_t path[MAX_PATH];
+  DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return std::wstring(path, n);
+}
+
+// Runs this program with --connect-once and reads its figures.
+bool coldConnection(double& load, double& connect) {
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  if (!CreatePipe(&read, &write, &sa, 0)) return false;
+  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = write;
+  si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION pi{};
+  std::wstring cl = L"\"" + self() + L"\" --connect-once";
+  BOOL ok = CreateProcessW(nullptr, cl.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  CloseHandle(write);
+  std::string out;
+  if (ok) {
+    char buf[256];
+    DWORD n = 0;
+    while (ReadFile(read, buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+  }
+  CloseHandle(read);
+  return ok && std::sscanf(out.c_str(), "%lf %lf", &load, &connect) == 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && !std::strcmp(argv[1], "--connect-once")) return connectOnce();
+  int maxProjects = 100;
+  double seconds = 0.5;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--max-projects") && i + 1 < argc) maxProjects = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
+    else {
+      std::fprintf(stderr, "usage: %s [--max-projects n] [--seconds s]\n", argv[0]);
+      return 2;
+    }
+  }
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  int status = 0;
+  {
+    testbed::Addin addin;
+    if (!addin.ready()) {
+      std::fprintf(stderr, "%s\n", addin.problem().c_str());
+      return 1;
+    }
+
+    // Connection: cold (a fresh process loads the DLL), then warm (a second add-in object).
+    std::vector<double> loads, connects;
+    for (int i = 0; i < 5; ++i) {
+      double l = 0, c = 0;
+      if (coldConnection(l, c)) loads.push_back(l), connects.push_back(c);
+    }
+    std::sort(loads.begin(), loads.end());
+    std::sort(connects.begin(), connects.end());
+    if (!loads.empty())
+      std::printf("connection, cold (median of %zu processes): DLL load + CoCreateInstance %.2f ms, OnConnection "
+                  "building the toolbar %.2f ms, total %.2f ms (target < 50 ms)\n",
+                  loads.size(), loads[loads.size() / 2], connects[connects.size() / 2],
+                  loads[loads.size() / 2] + connects[connects.size() / 2]);
+    else
+      std::printf("connection, cold: the child process failed\n"), status = 1;
+    {
+      model::Editor editor = model::sampleWorkspace();
+      double best = 1e9;
+      for (int i = 0; i < 20; ++i) {
+        double t0 = now();
+        addin.create();
+        addin.connect(editor.vbe());
+        best = std::min(best, now() - t0);
+        addin.disconnect(1);
+      }
+      addin.release();
+      std::printf("connection, warm (best of 20): CoCreateInstance + OnConnection %.2f ms\n\n", best * 1000);
+    }
+
+    std::printf("%-22s %8s %8s %14s %14s %8s %6s\n", "command", "projects", "calls", "add-in ms", "replay ms",
+                "ratio", "runs");
+    std::fflush(stdout);
+    std::map<std::pair<std::string, int>, double> addinTimes, ownTimes;
+    double worst = 0;
+    for (int p : bench::Sizes) {
+      if (p > maxProjects) continue;
+      try {
+        Fixture f(addin, p);
+        for (const auto& c : Commands) {
+          Timing t = measure(f, c, seconds);
+          addinTimes[{c.name, p}] = t.addin;
+          ownTimes[{c.name, p}] = t.addin - t.replay;
+          worst = std::max(worst, t.addin / t.replay);
+          std::printf("%-22s %8d %8zu %14.3f %14.3f %8.3f %6d\n", c.name, p, t.calls, t.addin * 1000, t.replay * 1000,
+                      t.addin / t.replay, t.iterations);
+          std::fflush(stdout);
+        }
+      } catch (const std::exception& e) {
+        std::printf("%d projects: %s\n", p, e.what());
+        status = 1;
+      }
+    }
+    std::printf("worst add-in / replay through COM: %.3f (target <= 1.2)\n", worst);
+    // Over COM the editor's own share grows faster than its call count under Wine (the replay
+    // shows the same), so the add-in's own share (add-in minus replay) is printed too.
+    std::printf("\nscaling (target: 10x the components <= 11x the time): add-in total, and its own share\n");
+    for (const auto& c : Commands) {
+      auto ratio = [&](auto& times, int from, int to) {
+        auto x = times.find({c.name, from}), y = times.find({c.name, to});
+        return x == times.end() || y == times.end() || x->second <= 0 ? -1.0 : y->second / x->second;
+      };
+      std::printf("%-22s", c.name);
+      for (auto [from, to] : {std::pair{1, 10}, std::pair{10, 100}}) {
+        double total = ratio(addinTimes, from, to), own = ratio(ownTimes, from, to);
+        if (total < 0) continue;
+        std::printf("   %d -> %d projects: %6.2fx", from, to, total);
+        if (own > 0) std::printf(" (own %6.2fx)", own);
+      }
+      std::printf("\n");
+    }
+  }
+  CoUninitialize();
+  return status;
+}
