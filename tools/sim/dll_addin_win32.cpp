@@ -131,10 +131,25 @@ std::deque<int> buttonsFor(const std::vector<Answer>& answers) {
   return out;
 }
 
+// The session registers the DLL and unregisters it at the end, which would also remove an
+// installation of the add-in for this user: refused then, before anything is touched.
+struct NotInstalled {
+  explicit NotInstalled(const std::string& path) {
+    std::wstring key = L"Software\\Classes\\CLSID\\" + win32::widen(addin::identity::ConnectClsid);
+    HKEY k = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return;
+    RegCloseKey(k);
+    throw InputError("--dll " + path + ": " + addin::identity::ProgId +
+                     " is registered for this user; a session would unregister it when it ends. Run "
+                     "tessary-sim --dll as another user, or unregister the add-in first (regsvr32 /u)");
+  }
+};
+
 class DllRuntime : public Runtime {
  public:
   DllRuntime(Workspace& ws, const std::string& path)
-      : original_(settings_.read()),
+      : notInstalled_(path),
+        original_(settings_.read()),
         target_(ws.editor),
         boxes_(buttonsFor(ws.answers)),
         dll_(fullPath(path)) {
@@ -193,6 +208,7 @@ class DllRuntime : public Runtime {
 
  private:
   Apartment apartment_;
+  NotInstalled notInstalled_;
   SettingsKey settings_;
   std::map<std::string, std::string> original_, kept_;
   testbed::KeystrokeTarget target_;

@@ -80,6 +80,12 @@ refused() {
 refused missing-dll --dll no-such.dll connect
 refused not-a-dll --dll VBEEXT1.OLB connect
 refused not-a-server --dll 'C:\windows\system32\version.dll' connect
+# An add-in installed for this user is not unregistered by a session: the session is refused.
+installed='HKCU\Software\Classes\CLSID\{BF58B135-96A1-4809-BA5C-8B9637E56DAB}'
+wine reg add "$installed" /f >/dev/null 2>&1
+refused installed --dll vbatessary.dll connect
+wine reg query "$installed" >/dev/null 2>&1 || { echo "FAIL installed: the user's registration was removed"; status=1; }
+wine reg delete "$installed" /f >/dev/null 2>&1
 
 # The user's own setting is the same after a session that wrote another value.
 key='HKCU\Software\VB and VBA Program Settings\vbatessary\Settings'
