@@ -6,7 +6,8 @@
 //   tessary-faults [-v] [--timeout seconds] [--scenarios i,j,...]
 //
 // --scenarios sweeps only the scenarios with those indices (0 = the first); ctest sweeps a subset
-// to stay quick under Wine, the full sweep is run by hand.
+// to stay quick under Wine, the full sweep is run by hand. --crash-at k makes every child crash
+// at its run k: a self-check that a crash is counted and the sweep goes on past it.
 //
 // Exit status 0 only when every run survived with the expected regime and no leak.
 #include <windows.h>
@@ -45,7 +46,17 @@ void line(const std::string& s) {
 
 // The child: one command in one scenario, runs `from`..N. Lines:
 //   clean <N>  |  run <k> <regime>\t<call>  |  say <finding>  |  done <k>  |  end
-int child(size_t commandIndex, size_t scenarioIndex, size_t from) {
+// Wine starts its debugger on an unhandled exception and the process lingers: end it at once
+// with the exception code as its exit code, which the parent reports as a crash.
+LONG WINAPI crashed(EXCEPTION_POINTERS* e) {
+  std::fflush(stdout);
+  TerminateProcess(GetCurrentProcess(), e && e->ExceptionRecord ? e->ExceptionRecord->ExceptionCode : 1);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+int child(size_t commandIndex, size_t scenarioIndex, size_t from, size_t crashAt) {
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  SetUnhandledExceptionFilter(crashed);
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   int status = 0;
   {
@@ -76,6 +87,7 @@ int child(size_t commandIndex, size_t scenarioIndex, size_t from) {
         }
         line("run " + std::to_string(k) + " " + faults::nameOf(e.regime) + "\t" +
              (k ? clean.calls[k - 1].describe() : std::string()));
+        if (k == crashAt) *static_cast<volatile int*>(nullptr) = 0;  // the sweep's self-check
         try {
           faults::dll::checkedRun(addin, scenario, command, clean, k, e, [](const std::string& s) { line("say " + s); });
         } catch (const std::exception& x) {
@@ -160,7 +172,7 @@ std::wstring self() {
   return std::wstring(path, n);
 }
 
-int parent(bool verbose, int timeout, const std::vector<size_t>& only) {
+int parent(bool verbose, int timeout, const std::vector<size_t>& only, size_t crashAt) {
   const auto all = faults::scenarios();
   std::vector<size_t> indices;
   for (size_t i = 0; i < all.size(); ++i)
@@ -186,7 +198,7 @@ int parent(bool verbose, int timeout, const std::vector<size_t>& only) {
       while (true) {
         Child child;
         std::wstring cl = L"\"" + self() + L"\" --child " + std::to_wstring(c) + L" " + std::to_wstring(indices[s]) + L" " +
-                          std::to_wstring(from);
+                          std::to_wstring(from) + L" " + std::to_wstring(crashAt);
         if (!child.start(cl)) {
           ++t.crashes;
           std::printf("  %s: cannot start a child process\n", where.c_str());
@@ -271,15 +283,17 @@ int parent(bool verbose, int timeout, const std::vector<size_t>& only) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && !std::strcmp(argv[1], "--child"))
+  if (argc == 6 && !std::strcmp(argv[1], "--child"))
     return child(std::strtoul(argv[2], nullptr, 10), std::strtoul(argv[3], nullptr, 10),
-                 std::strtoul(argv[4], nullptr, 10));
+                 std::strtoul(argv[4], nullptr, 10), std::strtoul(argv[5], nullptr, 10));
   bool verbose = false;
   int timeout = 20;
   std::vector<size_t> only;
+  size_t crashAt = static_cast<size_t>(-1);
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "-v")) verbose = true;
     else if (!std::strcmp(argv[i], "--timeout") && i + 1 < argc) timeout = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--crash-at") && i + 1 < argc) crashAt = std::strtoul(argv[++i], nullptr, 10);
     else if (!std::strcmp(argv[i], "--scenarios") && i + 1 < argc)
       for (char* p = argv[++i]; *p;) {
         only.push_back(std::strtoul(p, &p, 10));
@@ -287,9 +301,9 @@ int main(int argc, char** argv) {
         else if (*p) return 2;
       }
     else {
-      std::fprintf(stderr, "usage: %s [-v] [--timeout seconds] [--scenarios i,j,...]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [-v] [--timeout seconds] [--scenarios i,j,...] [--crash-at k]\n", argv[0]);
       return 2;
     }
   }
-  return parent(verbose, timeout, only);
+  return parent(verbose, timeout, only, crashAt);
 }
