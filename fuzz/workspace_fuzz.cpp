@@ -21,7 +21,7 @@ namespace {
 const std::string FileName = "fuzzed.json";
 
 void drive(sim::Workspace ws) {
-  sim::Session session(std::move(ws), sim::nativeAddin());
+  sim::Session session(std::move(ws), sim::nativeRuntime());
   try {
     for (const auto& command : sim::parseArguments({"connect", "click", "1", "click", "2", "click", "3", "click", "4",
                                                     "click", "5", "click", "6", "references", "disconnect"}))
