@@ -40,6 +40,23 @@ bool isGet(Invoke k) {
   return k == Invoke::Get;
 }
 
+// A host collection: Item (or the default member) with a key, and Count.
+struct HostCollection : HostNode {
+  using HostNode::HostNode;
+  virtual Value item(const Value& key) const = 0;
+  virtual size_t count() const = 0;
+  Value invoke(std::string_view m, Invoke k, std::span<const Value> a,
+               std::span<const NamedArg>) override {
+    if (!isGet(k)) noSuchMember(m);
+    if (sameName(m, "Count")) return Value::i4(static_cast<int32_t>(count()));
+    if (sameName(m, "Item") || m.empty()) {
+      if (a.empty()) invalidCall();
+      return item(a[0]);
+    }
+    noSuchMember(m);
+  }
+};
+
 // A workbook, document or presentation, found by name each time so that a closed one refuses
 // every later call, as a released host object does.
 struct FileNode : HostNode {
@@ -100,8 +117,8 @@ struct FileNode : HostNode {
   }
 };
 
-struct FilesNode : HostNode {
-  using HostNode::HostNode;
+struct FilesNode : HostCollection {
+  using HostCollection::HostCollection;
   std::string kind() const override {
     switch (hostKind()) {
       case HostKind::Excel:
@@ -115,7 +132,11 @@ struct FilesNode : HostNode {
     }
     return "Files";
   }
-  Value item(const Value& key) const {
+  size_t count() const override {
+    return static_cast<size_t>(
+        std::count_if(host->files.begin(), host->files.end(), [](auto& f) { return f.open; }));
+  }
+  Value item(const Value& key) const override {
     std::vector<const HostState::File*> open;
     for (auto& f : host->files)
       if (f.open) open.push_back(&f);
@@ -139,18 +160,6 @@ struct FilesNode : HostNode {
         fail("Subscript out of range", automation::errors::SubscriptOutOfRange);
     }
   }
-  Value invoke(std::string_view m, Invoke k, std::span<const Value> a,
-               std::span<const NamedArg>) override {
-    if (!isGet(k)) noSuchMember(m);
-    if (sameName(m, "Count"))
-      return Value::i4(static_cast<int32_t>(
-          std::count_if(host->files.begin(), host->files.end(), [](auto& f) { return f.open; })));
-    if (sameName(m, "Item") || m.empty()) {
-      if (a.empty()) invalidCall();
-      return item(a[0]);
-    }
-    noSuchMember(m);
-  }
 };
 
 struct DialogNode : HostNode {
@@ -170,23 +179,14 @@ struct DialogNode : HostNode {
   }
 };
 
-struct DialogsNode : HostNode {
-  using HostNode::HostNode;
+struct DialogsNode : HostCollection {
+  using HostCollection::HostCollection;
   std::string kind() const override { return "Dialogs"; }
-  Value item(const Value& key) const {
+  size_t count() const override { return host->dialogs.size(); }
+  Value item(const Value& key) const override {
     int32_t n = key.asInt();
     if (!host->dialogs.count(n)) invalidCall();
     return make<DialogNode>(n);
-  }
-  Value invoke(std::string_view m, Invoke k, std::span<const Value> a,
-               std::span<const NamedArg>) override {
-    if (isGet(k) && (sameName(m, "Item") || m.empty())) {
-      if (a.empty()) invalidCall();
-      return item(a[0]);
-    }
-    if (isGet(k) && sameName(m, "Count"))
-      return Value::i4(static_cast<int32_t>(host->dialogs.size()));
-    noSuchMember(m);
   }
 };
 
@@ -210,10 +210,11 @@ struct AddInNode : HostNode {
   }
 };
 
-struct AddInsNode : HostNode {
-  using HostNode::HostNode;
+struct AddInsNode : HostCollection {
+  using HostCollection::HostCollection;
   std::string kind() const override { return "AddIns"; }
-  Value item(const Value& key) const {
+  size_t count() const override { return host->addIns.size(); }
+  Value item(const Value& key) const override {
     if (isNumber(key)) {
       int32_t i = key.asInt();
       if (i < 1 || i > static_cast<int32_t>(host->addIns.size())) invalidCall();
@@ -221,16 +222,6 @@ struct AddInsNode : HostNode {
     }
     if (auto* a = host->addIn(key.asString())) return make<AddInNode>(a->name);
     fail("The requested member of the collection does not exist.", 5941);
-  }
-  Value invoke(std::string_view m, Invoke k, std::span<const Value> a,
-               std::span<const NamedArg>) override {
-    if (isGet(k) && (sameName(m, "Item") || m.empty())) {
-      if (a.empty()) invalidCall();
-      return item(a[0]);
-    }
-    if (isGet(k) && sameName(m, "Count"))
-      return Value::i4(static_cast<int32_t>(host->addIns.size()));
-    noSuchMember(m);
   }
 };
 
