@@ -15,26 +15,23 @@ inline size_t length(std::string_view s) {
   return n;
 }
 
-// The text from character n+1 to the end (VB's Mid(s, n + 1)); empty when s is shorter.
-inline std::string dropFirst(std::string_view s, size_t n) {
+// Bytes taken by the first n characters (all of s when it is shorter).
+inline size_t bytesOf(std::string_view s, size_t n) {
   size_t i = 0;
   while (i < s.size() && n > 0) {
     ++i;
     while (i < s.size() && continuation(s[i])) ++i;
     --n;
   }
-  return std::string(s.substr(i));
+  return i;
 }
+
+// The text from character n+1 to the end (VB's Mid(s, n + 1)); empty when s is shorter.
+inline std::string dropFirst(std::string_view s, size_t n) { return std::string(s.substr(bytesOf(s, n))); }
 
 // The first `keep` characters.
 inline std::string takeFirst(std::string_view s, size_t keep) {
-  size_t i = 0;
-  while (i < s.size() && keep > 0) {
-    ++i;
-    while (i < s.size() && continuation(s[i])) ++i;
-    --keep;
-  }
-  return std::string(s.substr(0, i));
+  return std::string(s.substr(0, bytesOf(s, keep)));
 }
 
 }  // namespace text
