@@ -31,7 +31,11 @@ class EnumerationClient final : public automation::Enumeration {
 }  // namespace
 
 DispatchClient::DispatchClient(ComPtr<IUnknown> unknown, ComPtr<IDispatch> dispatch)
-    : unknown_(std::move(unknown)), dispatch_(std::move(dispatch)) {}
+    : dispatch_(std::move(dispatch)) {
+  // One reference is enough when the identity is the IDispatch itself, as it is for nearly
+  // every object the editor returns.
+  if (unknown.get() != static_cast<IUnknown*>(dispatch_.get())) unknown_ = std::move(unknown);
+}
 
 IDispatch& DispatchClient::checkedDispatch() const {
   if (!dispatch_) automation::fail("Object doesn't support this property or method", automation::errors::NoSuchMember);
@@ -131,12 +135,17 @@ std::unique_ptr<automation::Enumeration> DispatchClient::enumerate() {
 }
 
 automation::Subscription DispatchClient::subscribe(automation::ClickHandler handler) {
-  return adviseClicks(unknown_.get(), std::move(handler));
+  return adviseClicks(unknown(), std::move(handler));
 }
 
 bool DispatchClient::implements(std::string_view interfaceName) const {
   const IID* iid = iids::byName(interfaceName.data(), interfaceName.size());
-  return iid && unknown_.query<IUnknown>(*iid);
+  IUnknown* identity = unknown();
+  if (!iid || !identity) return false;
+  IUnknown* answer = nullptr;
+  if (FAILED(identity->QueryInterface(*iid, reinterpret_cast<void**>(&answer))) || !answer) return false;
+  answer->Release();
+  return true;
 }
 
 }  // namespace win32

@@ -26,14 +26,14 @@ class DispatchClient final : public automation::Dispatch {
   automation::Subscription subscribe(automation::ClickHandler handler) override;
   bool implements(std::string_view interfaceName) const override;
 
-  IUnknown* unknown() const noexcept { return unknown_.get(); }
+  IUnknown* unknown() const noexcept { return unknown_ ? unknown_.get() : dispatch_.get(); }
   IDispatch* dispatch() const noexcept { return dispatch_.get(); }
 
  private:
   IDispatch& checkedDispatch() const;
   DISPID idOf(std::string_view member);
 
-  ComPtr<IUnknown> unknown_;
+  ComPtr<IUnknown> unknown_;  // held only when it is not the IDispatch itself
   ComPtr<IDispatch> dispatch_;
   std::vector<std::pair<std::string, DISPID>> ids_;  // names as first asked for
 };

@@ -3,6 +3,7 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -37,6 +38,10 @@ const IID& objectHandleIid() {
   return iid;
 }
 
+// Servers of this module alive now: while there are none, nothing handed to us can be ours, and
+// the question (a call into the other object) is not asked for every object the editor returns.
+std::atomic<long> liveServers{0};
+
 struct ObjectHandle : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE objectOf(automation::Object* out) = 0;
 };
@@ -46,7 +51,8 @@ class DispatchServer final : public IDispatch,
                              public ObjectHandle,
                              ModuleObject {
  public:
-  explicit DispatchServer(automation::Object object) : object_(std::move(object)) {}
+  explicit DispatchServer(automation::Object object) : object_(std::move(object)) { ++liveServers; }
+  ~DispatchServer() { --liveServers; }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
@@ -196,7 +202,7 @@ ComPtr<IDispatch> makeDispatchServer(automation::Object object) {
 }
 
 bool unwrapDispatchServer(IUnknown* unknown, automation::Object& object) {
-  if (!unknown) return false;
+  if (!unknown || liveServers.load() == 0) return false;
   ComPtr<ObjectHandle> handle;
   if (FAILED(unknown->QueryInterface(objectHandleIid(), handle.putVoid())) || !handle) return false;
   return SUCCEEDED(handle->objectOf(&object));
