@@ -9,24 +9,8 @@ namespace tessary {
 
 namespace {
 
-class ClassFactory final : public IClassFactory, win32::ModuleObject {
+class ClassFactory final : public win32::SingleInterfaceObject<IClassFactory, IID_IClassFactory> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-      *out = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG n = refs_.release();
-    if (n == 0) delete this;
-    return n;
-  }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -37,9 +21,6 @@ class ClassFactory final : public IClassFactory, win32::ModuleObject {
     lockModule(lock != FALSE);
     return S_OK;
   }
-
- private:
-  win32::RefCount refs_;
 };
 
 }  // namespace

@@ -37,27 +37,10 @@ void raiseClick(IDispatch* sink, const automation::Object& control, bool& handle
   if (FAILED(hr)) throw failureFrom(hr, &info);
 }
 
-class ClickConnectionPoint final : public IConnectionPoint, ModuleObject {
+class ClickConnectionPoint final : public SingleInterfaceObject<IConnectionPoint, IID_IConnectionPoint> {
  public:
   ClickConnectionPoint(automation::Object source, IConnectionPointContainer* container)
       : source_(std::move(source)), container_(container) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
-      *out = static_cast<IConnectionPoint*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG n = refs_.release();
-    if (n == 0) delete this;
-    return n;
-  }
 
   HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
     if (!iid) return E_POINTER;
@@ -103,7 +86,6 @@ class ClickConnectionPoint final : public IConnectionPoint, ModuleObject {
   }
 
  private:
-  RefCount refs_;
   automation::Object source_;
   ComPtr<IConnectionPointContainer> container_;
   std::map<DWORD, automation::Subscription> subscriptions_;

@@ -10,26 +10,9 @@ namespace win32 {
 namespace {
 
 // Forward-only: the core's enumerations cannot restart or be copied.
-class EnumServer final : public IEnumVARIANT, ModuleObject {
+class EnumServer final : public SingleInterfaceObject<IEnumVARIANT, IID_IEnumVARIANT> {
  public:
   explicit EnumServer(std::unique_ptr<automation::Enumeration> e) : e_(std::move(e)) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumVARIANT)) {
-      *out = static_cast<IEnumVARIANT*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG n = refs_.release();
-    if (n == 0) delete this;
-    return n;
-  }
 
   HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* items, ULONG* fetched) override {
     if (!items) return E_POINTER;
@@ -71,7 +54,6 @@ class EnumServer final : public IEnumVARIANT, ModuleObject {
   }
 
  private:
-  RefCount refs_;
   std::unique_ptr<automation::Enumeration> e_;
 };
 

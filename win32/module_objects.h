@@ -26,4 +26,34 @@ class RefCount {
   LONG n_ = 1;
 };
 
+// A COM object of this module that answers one interface besides IUnknown: the QueryInterface,
+// AddRef and Release every such class would otherwise write again.
+template <class Interface, const IID& InterfaceId>
+class SingleInterfaceObject : public Interface, ModuleObject {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, InterfaceId)) {
+      *out = static_cast<Interface*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG n = refs_.release();
+    if (n == 0) delete this;
+    return n;
+  }
+
+ protected:
+  SingleInterfaceObject() = default;
+  virtual ~SingleInterfaceObject() = default;
+
+ private:
+  RefCount refs_;
+};
+
 }  // namespace win32
