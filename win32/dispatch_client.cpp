@@ -12,6 +12,33 @@ using automation::Value;
 
 namespace {
 
+// A member name as GetIDsOfNames takes it; short ASCII names need no allocation.
+class WideName {
+ public:
+  explicit WideName(std::string_view name) {
+    if (name.size() < std::size(small_)) {
+      bool ascii = true;
+      for (size_t i = 0; i < name.size() && ascii; ++i) {
+        ascii = static_cast<unsigned char>(name[i]) < 0x80;
+        small_[i] = static_cast<wchar_t>(name[i]);
+      }
+      if (ascii) {
+        small_[name.size()] = L'\0';
+        text_ = small_;
+        return;
+      }
+    }
+    big_ = widen(name);
+    text_ = big_.data();
+  }
+  LPOLESTR get() noexcept { return text_; }
+
+ private:
+  wchar_t small_[32];
+  std::wstring big_;
+  LPOLESTR text_ = nullptr;
+};
+
 class EnumerationClient final : public automation::Enumeration {
  public:
   explicit EnumerationClient(ComPtr<IEnumVARIANT> e) : e_(std::move(e)) {}
@@ -43,14 +70,23 @@ IDispatch& DispatchClient::checkedDispatch() const {
 }
 
 DISPID DispatchClient::idOf(std::string_view member) {
-  for (const auto& [name, id] : ids_)
+  for (uint8_t i = 0; i < inlineUsed_; ++i)
+    if (automation::sameName({inline_[i].name, inline_[i].size}, member)) return inline_[i].id;
+  for (const auto& [name, id] : more_)
     if (automation::sameName(name, member)) return id;
-  std::wstring wide = widen(member);
-  LPOLESTR names[] = {wide.data()};
+  WideName wide(member);
+  LPOLESTR names[] = {wide.get()};
   DISPID id = DISPID_UNKNOWN;
   HRESULT hr = checkedDispatch().GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
   if (FAILED(hr)) throw failureFrom(hr, "GetIDsOfNames");
-  ids_.emplace_back(std::string(member), id);
+  if (inlineUsed_ < std::size(inline_) && member.size() <= sizeof inline_[0].name) {
+    CachedId& c = inline_[inlineUsed_++];
+    member.copy(c.name, member.size());
+    c.size = static_cast<uint8_t>(member.size());
+    c.id = id;
+  } else {
+    more_.emplace_back(std::string(member), id);
+  }
   return id;
 }
 
@@ -83,14 +119,22 @@ Value DispatchClient::invoke(std::string_view member, automation::Invoke kind,
   // rgvarg is reversed; named arguments (and the value of a put) occupy the first slots.
   const size_t positional = put ? args.size() - 1 : args.size();
   const size_t total = args.size() + named.size();
-  std::vector<VARIANT> slots(total);
-  for (auto& v : slots) VariantInit(&v);
+  // Calls pass a few arguments at most: those fit on the stack.
+  VARIANT few[4];
+  std::vector<VARIANT> many;
+  VARIANT* slots = few;
+  if (total > std::size(few)) {
+    many.resize(total);
+    slots = many.data();
+  }
+  for (size_t i = 0; i < total; ++i) VariantInit(&slots[i]);
   struct Clear {
-    std::vector<VARIANT>& s;
+    VARIANT* s;
+    size_t n;
     ~Clear() {
-      for (auto& v : s) VariantClear(&v);
+      for (size_t i = 0; i < n; ++i) VariantClear(&s[i]);
     }
-  } clear{slots};
+  } clear{slots, total};
 
   size_t slot = 0;
   if (put) {
@@ -101,7 +145,7 @@ Value DispatchClient::invoke(std::string_view member, automation::Invoke kind,
   for (size_t i = positional; i-- > 0;) toVariant(args[i], &slots[slot++]);
 
   DISPPARAMS params{};
-  params.rgvarg = slots.empty() ? nullptr : slots.data();
+  params.rgvarg = total ? slots : nullptr;
   params.cArgs = static_cast<UINT>(total);
   params.rgdispidNamedArgs = namedIds.empty() ? nullptr : namedIds.data();
   params.cNamedArgs = static_cast<UINT>(namedIds.size());

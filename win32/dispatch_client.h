@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,7 +36,16 @@ class DispatchClient final : public automation::Dispatch {
 
   ComPtr<IUnknown> unknown_;  // held only when it is not the IDispatch itself
   ComPtr<IDispatch> dispatch_;
-  std::vector<std::pair<std::string, DISPID>> ids_;  // names as first asked for
+  // Names as first asked for. The editor hands out a new object for nearly every call, each asked
+  // one to three members, so those few live inline and a client costs no allocation of its own.
+  struct CachedId {
+    char name[19];
+    uint8_t size;
+    DISPID id;
+  };
+  CachedId inline_[3];
+  uint8_t inlineUsed_ = 0;
+  std::vector<std::pair<std::string, DISPID>> more_;
 };
 
 }  // namespace win32

@@ -1,6 +1,7 @@
 #include "module.h"
 
 #include "module_objects.h"
+#include "variant.h"
 
 namespace tessary {
 
@@ -34,10 +35,13 @@ LONG moduleLocks() noexcept { return InterlockedCompareExchange(&locks, 0, 0); }
 
 }  // namespace tessary
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     tessary::instance = instance;
     DisableThreadLibraryCalls(instance);
+  } else if (reason == DLL_PROCESS_DETACH && !reserved) {
+    // Unloaded while the process goes on: give the recycled blocks back to its heap.
+    win32::releaseRecycledClients();
   }
   return TRUE;
 }

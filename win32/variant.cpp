@@ -3,6 +3,7 @@
 #include "dispatch_client.h"
 #include "dispatch_server.h"
 #include "errors.h"
+#include "recycling.h"
 #include "text.h"
 
 namespace win32 {
@@ -21,20 +22,30 @@ ComPtr<IDispatch> exposeObject(const automation::Object& object) {
   return makeDispatchServer(object);
 }
 
+namespace {
+struct ClientTag;
+using ClientAllocator = RecyclingAllocator<DispatchClient, ClientTag>;
+}  // namespace
+
+size_t recycledClients() noexcept { return BlockRecycler<ClientTag>::kept(); }
+void releaseRecycledClients() noexcept { BlockRecycler<ClientTag>::drain(); }
+
 automation::Object adoptUnknown(IUnknown* unknown) {
   if (!unknown) return {};
   automation::Object own;
   if (unwrapDispatchServer(unknown, own)) return own;
   ComPtr<IUnknown> identity(unknown);
   auto dispatch = identity.query<IDispatch>(IID_IDispatch);
-  return automation::Object(std::make_shared<DispatchClient>(std::move(identity), std::move(dispatch)));
+  return automation::Object(
+      std::allocate_shared<DispatchClient>(ClientAllocator(), std::move(identity), std::move(dispatch)));
 }
 
 automation::Object adoptDispatch(IDispatch* dispatch) {
   if (!dispatch) return {};
   automation::Object own;
   if (unwrapDispatchServer(dispatch, own)) return own;
-  return automation::Object(std::make_shared<DispatchClient>(ComPtr<IUnknown>(dispatch), ComPtr<IDispatch>(dispatch)));
+  return automation::Object(std::allocate_shared<DispatchClient>(ClientAllocator(),
+                                                                 ComPtr<IUnknown>(dispatch), ComPtr<IDispatch>(dispatch)));
 }
 
 void toVariant(const Value& value, VARIANT* out) {

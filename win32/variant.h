@@ -20,6 +20,9 @@ ComPtr<IDispatch> exposeObject(const automation::Object& object);
 // dispatch servers, otherwise a new client over it. Empty for null.
 automation::Object adoptDispatch(IDispatch* dispatch);
 automation::Object adoptUnknown(IUnknown* unknown);
+// Clients are recycled; these are the blocks kept for reuse, and their release at unload.
+size_t recycledClients() noexcept;
+void releaseRecycledClients() noexcept;
 
 // Owns a VARIANT for the length of a scope.
 class Variant {

@@ -3,7 +3,9 @@
 // through SendInput) against a replay of exactly the same calls straight through IDispatch, and
 // the connection time (DLL load + CoCreateInstance + OnConnection building the toolbar).
 //
-//   tessary-bench [--max-projects n] [--seconds s]
+//   tessary-bench [--max-projects n] [--seconds s] [--only text]
+//
+// --only keeps the commands whose name contains the text (and skips the connection figures).
 //
 // Not a test: run it by hand under Wine and read the ratios.
 #include <windows.h>
@@ -240,17 +242,53 @@ bool coldConnection(double& load, double& connect) {
   return ok && std::sscanf(out.c_str(), "%lf %lf", &load, &connect) == 2;
 }
 
+// Connection: cold (a fresh process loads the DLL), then warm (a second add-in object).
+// Returns false when the child process failed.
+bool connectionFigures(testbed::Addin& addin) {
+  bool ok = true;
+  std::vector<double> loads, connects;
+  for (int i = 0; i < 5; ++i) {
+    double l = 0, c = 0;
+    if (coldConnection(l, c)) loads.push_back(l), connects.push_back(c);
+  }
+  std::sort(loads.begin(), loads.end());
+  std::sort(connects.begin(), connects.end());
+  if (!loads.empty())
+    std::printf("connection, cold (median of %zu processes): DLL load + CoCreateInstance %.2f ms, OnConnection "
+                "building the toolbar %.2f ms, total %.2f ms (target < 50 ms)\n",
+                loads.size(), loads[loads.size() / 2], connects[connects.size() / 2],
+                loads[loads.size() / 2] + connects[connects.size() / 2]);
+  else
+    std::printf("connection, cold: the child process failed\n"), ok = false;
+  {
+    model::Editor editor = model::sampleWorkspace();
+    double best = 1e9;
+    for (int i = 0; i < 20; ++i) {
+      double t0 = now();
+      addin.create();
+      addin.connect(editor.vbe());
+      best = std::min(best, now() - t0);
+      addin.disconnect(1);
+    }
+    addin.release();
+    std::printf("connection, warm (best of 20): CoCreateInstance + OnConnection %.2f ms\n\n", best * 1000);
+  }
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 2 && !std::strcmp(argv[1], "--connect-once")) return connectOnce();
   int maxProjects = 100;
   double seconds = 0.5;
+  std::string only;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--max-projects") && i + 1 < argc) maxProjects = std::atoi(argv[++i]);
     else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
+    else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) only = argv[++i];
     else {
-      std::fprintf(stderr, "usage: %s [--max-projects n] [--seconds s]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--max-projects n] [--seconds s] [--only text]\n", argv[0]);
       return 2;
     }
   }
@@ -263,34 +301,7 @@ int main(int argc, char** argv) {
       return 1;
     }
 
-    // Connection: cold (a fresh process loads the DLL), then warm (a second add-in object).
-    std::vector<double> loads, connects;
-    for (int i = 0; i < 5; ++i) {
-      double l = 0, c = 0;
-      if (coldConnection(l, c)) loads.push_back(l), connects.push_back(c);
-    }
-    std::sort(loads.begin(), loads.end());
-    std::sort(connects.begin(), connects.end());
-    if (!loads.empty())
-      std::printf("connection, cold (median of %zu processes): DLL load + CoCreateInstance %.2f ms, OnConnection "
-                  "building the toolbar %.2f ms, total %.2f ms (target < 50 ms)\n",
-                  loads.size(), loads[loads.size() / 2], connects[connects.size() / 2],
-                  loads[loads.size() / 2] + connects[connects.size() / 2]);
-    else
-      std::printf("connection, cold: the child process failed\n"), status = 1;
-    {
-      model::Editor editor = model::sampleWorkspace();
-      double best = 1e9;
-      for (int i = 0; i < 20; ++i) {
-        double t0 = now();
-        addin.create();
-        addin.connect(editor.vbe());
-        best = std::min(best, now() - t0);
-        addin.disconnect(1);
-      }
-      addin.release();
-      std::printf("connection, warm (best of 20): CoCreateInstance + OnConnection %.2f ms\n\n", best * 1000);
-    }
+    if (only.empty() && !connectionFigures(addin)) status = 1;
 
     std::printf("%-22s %8s %8s %14s %14s %8s %6s\n", "command", "projects", "calls", "add-in ms", "replay ms",
                 "ratio", "runs");
@@ -302,6 +313,7 @@ int main(int argc, char** argv) {
       try {
         Fixture f(addin, p);
         for (const auto& c : Commands) {
+          if (!std::strstr(c.name, only.c_str())) continue;
           Timing t = measure(f, c, seconds);
           addinTimes[{c.name, p}] = t.addin;
           ownTimes[{c.name, p}] = t.addin - t.replay;

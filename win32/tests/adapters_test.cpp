@@ -8,6 +8,7 @@
 #include "dispatch_client.h"
 #include "dispatch_server.h"
 #include "module_objects.h"
+#include "text.h"
 #include "variant.h"
 
 using automation::Invoke;
@@ -230,6 +231,71 @@ void variantsConvert() {
   CHECK_FAILS(13, win32::fromVariant(d));
 }
 
+// Texts cross as UTF-16: whatever path a text takes (plain ASCII or not), it must come out as the
+// system's own conversion makes it, bad bytes and lone surrogates included.
+void textsConvertAsTheSystemDoes() {
+  auto systemWide = [](const std::string& s) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+  };
+  const std::string texts[] = {"", "Visible", "C:\\PROGRA~1\\Lib.dll", std::string("a\0b", 3),
+                               "Modul\xC3\xA9 \xE2\x82\xAC", "\xF0\x9F\x98\x80", "bad \xFF\xC3 end", "\x7F"};
+  for (const auto& t : texts) {
+    CHECK(win32::widen(t) == systemWide(t));
+    win32::Bstr b(t);
+    CHECK(std::wstring(b.get(), SysStringLen(b.get())) == systemWide(t));
+    if (t.find('\xFF') == std::string::npos) CHECK_EQ(win32::narrowBstr(b.get()), t);
+  }
+  const wchar_t lone[] = {L'x', 0xD800, L'y'};
+  CHECK_EQ(win32::narrow(lone, 3), std::string("x\xEF\xBF\xBDy"));
+  CHECK_EQ(win32::narrow(L"Project1.xlsm"), std::string("Project1.xlsm"));
+}
+
+// Another module's view of an object: not one of this module's servers, as the editor's are not.
+class Foreign final : public IDispatch {
+ public:
+  explicit Foreign(IDispatch* inner) : inner_(inner) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    *out = iid == IID_IUnknown || iid == IID_IDispatch ? this : nullptr;
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }  // lives on the test's stack
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override { return inner_->GetTypeInfoCount(n); }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT i, LCID l, ITypeInfo** t) override { return inner_->GetTypeInfo(i, l, t); }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID r, LPOLESTR* n, UINT c, LCID l, DISPID* d) override {
+    return inner_->GetIDsOfNames(r, n, c, l, d);
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID r, LCID l, WORD f, DISPPARAMS* p, VARIANT* v, EXCEPINFO* e,
+                                   UINT* a) override {
+    return inner_->Invoke(id, r, l, f, p, v, e, a);
+  }
+
+ private:
+  IDispatch* inner_;
+};
+
+// Clients are recycled for speed, but a burst of them must not stay kept, and unloading gives
+// every kept block back.
+void clientsAreRecycledWithinBounds() {
+  auto server = win32::makeDispatchServer(Object(std::make_shared<Fake>()));
+  Foreign foreign(server.get());
+  {
+    std::vector<Object> burst;
+    for (int i = 0; i < 200; ++i) {
+      burst.push_back(win32::adoptDispatch(&foreign));
+      CHECK(burst.back().get("Count") == Value::i4(42));
+    }
+  }
+  CHECK(win32::recycledClients() > 0);
+  CHECK(win32::recycledClients() <= 32);
+  CHECK(win32::adoptDispatch(&foreign).get("Count") == Value::i4(42));
+  win32::releaseRecycledClients();
+  CHECK_EQ(win32::recycledClients(), size_t{0});
+}
+
 }  // namespace
 
 int main() {
@@ -237,6 +303,8 @@ int main() {
   callsCrossIDispatch();
   clicksArriveThroughConnectionPoints();
   variantsConvert();
+  textsConvertAsTheSystemDoes();
+  clientsAreRecycledWithinBounds();
   CHECK_EQ(win32::liveObjects(), 0);
   CoUninitialize();
   return check::finish("adapters");
