@@ -132,9 +132,14 @@ std::string Value::asString() const& {
   }
 }
 
-Object Value::asObject() const {
+Object Value::asObject() const& {
   if (type_ != Type::Object) fail("Object required", errors::ObjectRequired);
   return object_;
+}
+
+Object Value::asObject() && {
+  if (type_ != Type::Object) fail("Object required", errors::ObjectRequired);
+  return std::move(object_);
 }
 
 bool operator==(const Value& a, const Value& b) {

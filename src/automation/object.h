@@ -114,7 +114,8 @@ class Value {
   std::string asString() const&;
   // A value about to go (a call's result) gives its text up instead of copying it.
   std::string asString() &&;
-  Object asObject() const;
+  Object asObject() const&;
+  Object asObject() &&;  // likewise hands its reference on: no count taken and dropped
 
   // Exact identity of type and value (what a call log compares).
   friend bool operator==(const Value& a, const Value& b);

@@ -4,15 +4,19 @@
 // and how the time grows with ten times the components.
 //
 //   tessary-bench [Google Benchmark options, e.g. --benchmark_filter=button3]
+//                 [--rounds n] [--only text] [--ratios-only]
 //
-// On a shared machine: --benchmark_repetitions=5 (the ratios then use the medians). Not random
-// interleaving: the commands change the workspace, and each is recorded in its own steady state.
+// Google Benchmark times each benchmark on its own; the ratios at the end come from a second
+// pass that interleaves sizes and sides (--rounds of it, for the commands named by --only).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <chrono>
+#include <functional>
 #include <map>
-#include <set>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -154,11 +158,9 @@ Recorded record(Fixture& f, const Command& c) {
   return r;
 }
 
-std::map<std::pair<std::string, int>, size_t> callCounts;
-
 void addinRun(benchmark::State& state, const Command& c, int projects) {
   auto& f = fixture(projects);
-  callCounts[{c.name, projects}] = record(f, c).calls;
+  record(f, c);  // the steady state, and the check that the replay makes the same calls
   Object control = f.control(c.button);
   for (auto _ : state) {
     f.click(*f.addin, control, c.button);
@@ -184,61 +186,103 @@ void replayRun(benchmark::State& state, const Command& c, int projects) {
   }
 }
 
-// Keeps every run's time, and prints the ratios once all have run.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    // With --benchmark_repetitions the median stands for the run (a shared machine's noise
-    // falls on single repetitions); without, the one run does.
-    for (const auto& run : runs) {
-      const std::string name = run.run_name.str();
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        times[name] = run.GetAdjustedCPUTime();
-        medians.insert(name);
-      } else if (run.run_type == Run::RT_Iteration && !medians.count(name)) {
-        times[name] = run.GetAdjustedCPUTime();
-      }
+double seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? -1.0 : v[v.size() / 2];
+}
+
+// The ratios, from rounds that take every size and both sides in turn, so that whatever the
+// machine does meanwhile (a neighbour's cache traffic drifts over seconds) falls on every cell
+// alike; each cell is the median of its rounds. Google Benchmark's figures above are measured
+// one benchmark after the other and drift too much between sizes to be divided.
+void printRatios(int rounds, const std::string& filter) {
+  struct Cell {
+    Fixture* f = nullptr;
+    Object control;
+    Recorded recorded;
+    std::unique_ptr<bench::Replay> replay;
+    int clicks = 1;  // per sample, so that a sample lasts about 20 ms whatever the command
+    std::vector<double> addinTimes, replayTimes;
+  };
+  std::printf("\n%-22s %8s %8s %14s %14s %8s   (median of %d interleaved rounds)\n", "command",
+              "projects", "calls", "add-in us", "replay us", "ratio", rounds);
+  double worst = 0;
+  std::vector<std::string> scaling;
+  for (const auto& c : Commands) {
+    if (!filter.empty() && c.name.find(filter) == std::string::npos) continue;
+    std::vector<Cell> cells(std::size(Sizes));  // in place: a replay keeps its recording by reference
+    for (size_t i = 0; i < cells.size(); ++i) {
+      Cell& cell = cells[i];
+      cell.f = &fixture(Sizes[i]);
+      cell.control = cell.f->control(c.button);
+      cell.recorded = record(*cell.f, c);
+      cell.replay = std::make_unique<bench::Replay>(cell.recorded.recording, cell.recorded.roots, cell.f->h.hosts,
+                                                    cell.f->keyboard);
+      double t0 = seconds();
+      cell.f->click(*cell.f->addin, cell.control, c.button);
+      cell.f->reset();
+      cell.clicks = static_cast<int>(std::clamp(0.02 / std::max(seconds() - t0, 1e-9), 1.0, 100000.0));
     }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    auto t = [&](const std::string& cmd, const char* side, int p) {
-      auto it = times.find(cmd + "/" + side + "/" + std::to_string(p));
-      return it == times.end() ? -1.0 : it->second;
-    };
-    std::printf("\n%-22s %8s %8s %14s %14s %8s\n", "command", "projects", "calls", "add-in cpu us", "replay cpu us",
-                "ratio");
-    double worst = 0;
-    for (const auto& c : Commands)
-      for (int p : Sizes) {
-        double a = t(c.name, "addin", p), r = t(c.name, "replay", p);
-        if (a < 0 || r < 0) continue;
-        worst = std::max(worst, a / r);
-        std::printf("%-22s %8d %8zu %14.1f %14.1f %8.3f\n", c.name.c_str(), p, callCounts[{c.name, p}], a, r,
-                    a / r);
+    for (int round = 0; round < rounds; ++round)
+      for (auto& cell : cells) {
+        auto sample = [&](const std::function<void()>& once, std::vector<double>& into) {
+          double total = 0;
+          if (c.button == 6) {
+            // Each close needs its file open again, which is not the command's time.
+            for (int i = 0; i < cell.clicks; ++i) {
+              double t0 = seconds();
+              once();
+              total += seconds() - t0;
+              cell.f->reset();
+            }
+          } else {
+            double t0 = seconds();
+            for (int i = 0; i < cell.clicks; ++i) once();
+            total = seconds() - t0;
+          }
+          into.push_back(total / cell.clicks * 1e6);
+        };
+        sample([&] { cell.f->click(*cell.f->addin, cell.control, c.button); }, cell.addinTimes);
+        sample([&] { cell.replay->run(); }, cell.replayTimes);
       }
-    std::printf("worst add-in / replay: %.3f (target <= 1.2)\n", worst);
-    // The replay's scaling beside it: the editor's own work grows the same way, so what exceeds
-    // ten times is not the add-in's.
-    std::printf("\nscaling of the add-in's time (target: 10x the components <= 11x the time), the replay's beside it\n");
-    for (const auto& c : Commands) {
-      double t1 = t(c.name, "addin", 1), t10 = t(c.name, "addin", 10), t100 = t(c.name, "addin", 100);
-      double r1 = t(c.name, "replay", 1), r10 = t(c.name, "replay", 10), r100 = t(c.name, "replay", 100);
-      if (t1 < 0 || t10 < 0 || t100 < 0 || r1 < 0 || r10 < 0 || r100 < 0) continue;
-      std::printf("%-22s  10 / 1 projects: %6.2fx (replay %6.2fx)   100 / 10 projects: %6.2fx (replay %6.2fx)\n",
-                  c.name.c_str(), t10 / t1, r10 / r1, t100 / t10, r100 / r10);
+    std::vector<double> times;
+    for (size_t i = 0; i < cells.size(); ++i) {
+      double a = median(cells[i].addinTimes), r = median(cells[i].replayTimes);
+      worst = std::max(worst, a / r);
+      times.push_back(a);
+      std::printf("%-22s %8d %8zu %14.2f %14.2f %8.3f\n", c.name.c_str(), Sizes[i], cells[i].recorded.calls, a, r,
+                  a / r);
     }
+    char line[160];
+    std::snprintf(line, sizeof line, "%-22s  10 / 1 projects: %6.2fx   100 / 10 projects: %6.2fx", c.name.c_str(),
+                  times[1] / times[0], times[2] / times[1]);
+    scaling.push_back(line);
   }
-  std::map<std::string, double> times;
-  std::set<std::string> medians;
-};
+  std::printf("worst add-in / replay: %.3f (target <= 1.2)\n", worst);
+  std::printf("\nscaling of the add-in's time (target: 10x the components <= 11x the time)\n");
+  for (const auto& line : scaling) std::printf("%s\n", line.c_str());
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  int rounds = 15;
+  bool runBenchmarks = true;
+  std::string only;  // the ratios of the commands whose name contains this
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
+    else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) only = argv[++i];
+    else if (!std::strcmp(argv[i], "--ratios-only")) runBenchmarks = false;
+    else {
+      std::fprintf(stderr, "usage: %s [Google Benchmark options] [--rounds n] [--only text] [--ratios-only]\n", argv[0]);
+      return 2;
+    }
+  }
   for (int p : Sizes)
     for (const auto& c : Commands) {
       benchmark::RegisterBenchmark((c.name + "/addin/" + std::to_string(p)).c_str(), addinRun, c, p)
@@ -246,8 +290,8 @@ int main(int argc, char** argv) {
       benchmark::RegisterBenchmark((c.name + "/replay/" + std::to_string(p)).c_str(), replayRun, c, p)
           ->Unit(benchmark::kMicrosecond);
     }
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (runBenchmarks) benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  printRatios(rounds, only);
   return 0;
 }
