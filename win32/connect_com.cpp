@@ -87,33 +87,18 @@ class Extensibility final : public IDTExtensibility2 {
   ConnectObject& outer_;
 };
 
-class ConnectObject final : public _Connect, public ISupportErrorInfo, win32::ModuleObject {
+class ConnectObject final : public win32::ComObject<_Connect, ISupportErrorInfo> {
  public:
   ConnectObject()
       : extensibility_(*this), connect_(platform::Services{settings_, messageBox_, keyboard_, hosts_}) {}
 
   addin::Connect& core() noexcept { return connect_; }
 
-  // IUnknown
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, win32::iids::Connect))
-      *out = static_cast<_Connect*>(this);
-    else if (IsEqualIID(iid, win32::iids::IDTExtensibility2))
-      *out = static_cast<IDTExtensibility2*>(&extensibility_);
-    else if (IsEqualIID(iid, IID_ISupportErrorInfo))
-      *out = static_cast<ISupportErrorInfo*>(this);
-    else
-      return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG n = refs_.release();
-    if (n == 0) delete this;
-    return n;
+  void* interfaceFor(REFIID iid) noexcept override {
+    if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, win32::iids::Connect)) return static_cast<_Connect*>(this);
+    if (IsEqualIID(iid, win32::iids::IDTExtensibility2)) return static_cast<IDTExtensibility2*>(&extensibility_);
+    if (IsEqualIID(iid, IID_ISupportErrorInfo)) return static_cast<ISupportErrorInfo*>(this);
+    return nullptr;
   }
 
   // ISupportErrorInfo
@@ -321,7 +306,6 @@ class ConnectObject final : public _Connect, public ISupportErrorInfo, win32::Mo
     });
   }
 
-  win32::RefCount refs_;
   Extensibility extensibility_;
   ComPtr<ITypeInfo> dispatchInfo_, vtableInfo_;
   // The services outlive the core that refers to them.

@@ -46,48 +46,20 @@ struct ObjectHandle : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE objectOf(automation::Object* out) = 0;
 };
 
-class DispatchServer final : public IDispatch,
-                             public IConnectionPointContainer,
-                             public ObjectHandle,
-                             ModuleObject {
+class DispatchServer final : public DispatchObject<IConnectionPointContainer, ObjectHandle> {
  public:
   explicit DispatchServer(automation::Object object) : object_(std::move(object)) { ++liveServers; }
   ~DispatchServer() { --liveServers; }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
-      *out = static_cast<IDispatch*>(this);
-    } else if (IsEqualIID(iid, IID_IConnectionPointContainer)) {
-      *out = static_cast<IConnectionPointContainer*>(this);
-    } else if (IsEqualIID(iid, objectHandleIid())) {
-      *out = static_cast<ObjectHandle*>(this);
-    } else if (answersFor(iid)) {
-      // The stand-in interfaces add nothing to IDispatch (or IUnknown).
-      *out = static_cast<IDispatch*>(this);
-    } else {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG n = refs_.release();
-    if (n == 0) delete this;
-    return n;
+  void* interfaceFor(REFIID iid) noexcept override {
+    if (IsEqualIID(iid, IID_IDispatch)) return static_cast<IDispatch*>(this);
+    if (IsEqualIID(iid, IID_IConnectionPointContainer)) return static_cast<IConnectionPointContainer*>(this);
+    if (IsEqualIID(iid, objectHandleIid())) return static_cast<ObjectHandle*>(this);
+    // The stand-in interfaces add nothing to IDispatch (or IUnknown).
+    if (answersFor(iid)) return static_cast<IDispatch*>(this);
+    return nullptr;
   }
 
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
-    if (!n) return E_POINTER;
-    *n = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** out) override {
-    if (out) *out = nullptr;
-    return DISP_E_BADINDEX;
-  }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {
     if (!names || !ids) return E_POINTER;
@@ -189,7 +161,6 @@ class DispatchServer final : public IDispatch,
     return &names_[static_cast<size_t>(id) - 1];
   }
 
-  RefCount refs_;
   automation::Object object_;
   std::vector<std::string> names_;
 };

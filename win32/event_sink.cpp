@@ -25,37 +25,15 @@ VARIANT_BOOL* boolRef(VARIANT& v, VARIANT_BOOL& byValue) {
 }
 
 // Receives _dispCommandBarControlEvents calls from the editor.
-class ClickSink final : public IDispatch, ModuleObject {
+class ClickSink final : public DispatchObject<> {
  public:
   explicit ClickSink(automation::ClickHandler handler) : handler_(std::move(handler)) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-        IsEqualIID(iid, iids::CommandBarEventsSource)) {
-      *out = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG n = refs_.release();
-    if (n == 0) delete this;
-    return n;
+  void* interfaceFor(REFIID iid) noexcept override {
+    if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, iids::CommandBarEventsSource)) return static_cast<IDispatch*>(this);
+    return nullptr;
   }
 
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
-    if (!n) return E_POINTER;
-    *n = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** out) override {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {
     for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
@@ -99,7 +77,6 @@ class ClickSink final : public IDispatch, ModuleObject {
   }
 
  private:
-  RefCount refs_;
   automation::ClickHandler handler_;
 };
 

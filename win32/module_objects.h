@@ -26,34 +26,57 @@ class RefCount {
   LONG n_ = 1;
 };
 
-// A COM object of this module that answers one interface besides IUnknown: the QueryInterface,
-// AddRef and Release every such class would otherwise write again.
-template <class Interface, const IID& InterfaceId>
-class SingleInterfaceObject : public Interface, ModuleObject {
+// A COM object of this module: the QueryInterface, AddRef and Release its classes would each write
+// again. One definition overrides the IUnknown of every interface listed; the first is the
+// object's identity, and `interfaceFor` names what else it answers (null: nothing).
+template <class Identity, class... More>
+class ComObject : public Identity, public More..., ModuleObject {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) final {
     if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, InterfaceId)) {
-      *out = static_cast<Interface*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    *out = IsEqualIID(iid, IID_IUnknown) ? static_cast<Identity*>(this) : interfaceFor(iid);
+    if (!*out) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
-  ULONG STDMETHODCALLTYPE Release() override {
+  ULONG STDMETHODCALLTYPE AddRef() final { return refs_.add(); }
+  ULONG STDMETHODCALLTYPE Release() final {
     ULONG n = refs_.release();
     if (n == 0) delete this;
     return n;
   }
 
  protected:
-  SingleInterfaceObject() = default;
-  virtual ~SingleInterfaceObject() = default;
+  ComObject() = default;
+  virtual ~ComObject() = default;
+  virtual void* interfaceFor(REFIID iid) noexcept = 0;
 
  private:
   RefCount refs_;
+};
+
+// One interface besides IUnknown.
+template <class Interface, const IID& InterfaceId>
+class SingleInterfaceObject : public ComObject<Interface> {
+ protected:
+  void* interfaceFor(REFIID iid) noexcept override {
+    return IsEqualIID(iid, InterfaceId) ? static_cast<Interface*>(this) : nullptr;
+  }
+};
+
+// An IDispatch without type information: its callers go by name.
+template <class... More>
+class DispatchObject : public ComObject<IDispatch, More...> {
+ public:
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
+    if (!n) return E_POINTER;
+    *n = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** out) override {
+    if (out) *out = nullptr;
+    return DISP_E_BADINDEX;
+  }
 };
 
 }  // namespace win32
