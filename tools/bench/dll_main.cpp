@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -63,22 +62,31 @@ class NullKeyboard : public platform::Keyboard {
   void type(const std::string&) override {}
 };
 
-// A workspace, its host in the Running Object Table and the DLL connected to it.
+// A workspace, its host and an add-in object of the DLL connected to it. The workspaces of every
+// size live side by side, so their host enters the Running Object Table only while they are
+// measured (`Hosting`).
 struct Fixture {
-  Fixture(testbed::Addin& a, int projects)
-      : addin(a),
-        editor(bench::workspace(projects)),
-        host(model::HostBuilder(editor, model::HostKind::Excel).file("Project1.xlsm").build()),
-        running(host.progId(), host.application()) {
-    if (!running.ready()) throw std::runtime_error("the host is not in the running object table");
+  explicit Fixture(int projects)
+      : editor(bench::workspace(projects)),
+        host(model::HostBuilder(editor, model::HostKind::Excel).file("Project1.xlsm").build()) {
     editor.world().logging = false;
-    if (HRESULT hr = addin.connect(editor.vbe()); hr != S_OK) throw std::runtime_error("OnConnection failed");
-    if (!addin.formDisplayed().value_or(false)) throw std::runtime_error("the toolbar was not built");
+    CLSID clsid{};
+    HRESULT hr = CLSIDFromProgID(L"VBATessary.Connect", &clsid);
+    if (SUCCEEDED(hr))
+      hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, win32::iids::IDTExtensibility2, addin.putVoid());
+    if (SUCCEEDED(hr)) hr = addin->OnConnection(win32::makeDispatchServer(editor.vbe()).get(), 0, nullptr, nullptr);
+    if (hr != S_OK) throw std::runtime_error("OnConnection failed");
+    if (editor.barCount("Tessary Ver. 1.01") != 1) throw std::runtime_error("the toolbar was not built");
   }
   ~Fixture() {
-    addin.disconnect(1);
-    addin.release();
+    if (addin) addin->OnDisconnection(1, nullptr);
   }
+  struct Hosting {
+    explicit Hosting(Fixture& f) : running(f.host.progId(), f.host.application()) {
+      if (!running.ready()) throw std::runtime_error("the host is not in the running object table");
+    }
+    testbed::RunningObject running;
+  };
   Object control(int button) const {
     auto bars = editor::VBE(editor.vbe()).CommandBars();
     if (button == 0) return bars.Item("Tools").FindControl(942).object();
@@ -110,10 +118,9 @@ struct Fixture {
     return out;
   }
 
-  testbed::Addin& addin;
   model::Editor editor;
   model::Host host;
-  testbed::RunningObject running;
+  ComPtr<IDTExtensibility2> addin;
 };
 
 // Records one click with the core linked in (the same code the DLL runs), on the fixture's own
@@ -138,48 +145,61 @@ bench::Recording record(Fixture& f, int button) {
   return recorder.finish();
 }
 
-struct Timing {
-  double addin = 0, replay = 0;
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// One command on one workspace: its recording, the replay of it, and the times of each round.
+struct Cell {
+  Fixture* f = nullptr;
+  bench::Recording recording;
+  std::unique_ptr<bench::DispatchReplay> replay;
   size_t calls = 0;
-  int iterations = 0;
+  std::vector<double> addin, replayed;
 };
 
-Timing measure(Fixture& f, const Command& c, double seconds) {
+// Prepares a cell: the steady state, the recording, and the check that the replay makes the
+// DLL's calls.
+void prepare(Cell& cell, Fixture& f, const Command& c, platform::Keyboard& keys) {
+  Fixture::Hosting hosting(f);
+  cell.f = &f;
   f.click(c.button);  // the steady state: a first close changes what the next run asks
   f.reset();
-  auto recording = record(f, c.button);
+  cell.recording = record(f, c.button);
   f.reset();
-  win32::SendInputKeyboard keys;
-  bench::DispatchReplay replay(recording,
-                               {win32::makeDispatchServer(f.editor.vbe()), win32::makeDispatchServer(f.control(c.button))},
-                               keys);
+  cell.replay = std::make_unique<bench::DispatchReplay>(
+      cell.recording,
+      std::vector{win32::makeDispatchServer(f.editor.vbe()), win32::makeDispatchServer(f.control(c.button))}, keys);
   auto direct = f.logged([&] { f.click(c.button); });
   f.reset();
-  auto replayed = f.logged([&] { replay.run(); });
+  auto replayed = f.logged([&] { cell.replay->run(); });
   f.reset();
   if (direct != replayed)
     throw std::runtime_error(std::string(c.name) + ": the replay does not make the DLL's calls (" +
                              std::to_string(direct.size()) + " against " + std::to_string(replayed.size()) + ")");
-  Timing t;
-  t.calls = direct.size();
-  // Alternating, so that whatever else the machine does falls on both sides alike.
-  const double until = now() + seconds;
-  do {
-    double t0 = now();
-    f.click(c.button);
-    double t1 = now();
-    f.reset();
-    double t2 = now();
-    replay.run();
-    double t3 = now();
-    f.reset();
-    t.addin += t1 - t0;
-    t.replay += t3 - t2;
-    ++t.iterations;
-  } while (now() < until || t.iterations < 3);
-  t.addin /= t.iterations;
-  t.replay /= t.iterations;
-  return t;
+  cell.calls = direct.size();
+}
+
+// Rounds take every size in turn, and within a size the add-in and the replay alternate, so that
+// whatever else the machine does meanwhile falls on every figure alike; each is the median of
+// its rounds.
+void measure(std::vector<Cell>& cells, const Command& c, double seconds) {
+  const double until = now() + seconds * static_cast<double>(cells.size());
+  for (int round = 0; round < 3 || now() < until; ++round)
+    for (auto& cell : cells) {
+      Fixture::Hosting hosting(*cell.f);
+      double t0 = now();
+      cell.f->click(c.button);
+      double t1 = now();
+      cell.f->reset();
+      double t2 = now();
+      cell.replay->run();
+      double t3 = now();
+      cell.f->reset();
+      cell.addin.push_back(t1 - t0);
+      cell.replayed.push_back(t3 - t2);
+    }
 }
 
 // Child: one cold connection in a fresh process, in milliseconds.
@@ -303,48 +323,54 @@ int main(int argc, char** argv) {
 
     if (only.empty() && !connectionFigures(addin)) status = 1;
 
-    std::printf("%-22s %8s %8s %14s %14s %8s %6s\n", "command", "projects", "calls", "add-in ms", "replay ms",
-                "ratio", "runs");
+    std::printf("%-22s %8s %8s %14s %14s %8s %6s   (medians of interleaved rounds)\n", "command", "projects",
+                "calls", "add-in ms", "replay ms", "ratio", "rounds");
     std::fflush(stdout);
-    std::map<std::pair<std::string, int>, double> addinTimes, ownTimes;
+    std::vector<std::unique_ptr<Fixture>> fixtures;
+    std::vector<int> sizes;
+    try {
+      for (int p : bench::Sizes)
+        if (p <= maxProjects) fixtures.push_back(std::make_unique<Fixture>(p)), sizes.push_back(p);
+    } catch (const std::exception& e) {
+      std::printf("workspaces: %s\n", e.what());
+      fixtures.clear();
+      status = 1;
+    }
     double worst = 0;
-    for (int p : bench::Sizes) {
-      if (p > maxProjects) continue;
+    std::vector<std::string> scaling;
+    win32::SendInputKeyboard keys;
+    for (const auto& c : Commands) {
+      if (fixtures.empty() || !std::strstr(c.name, only.c_str())) continue;
       try {
-        Fixture f(addin, p);
-        for (const auto& c : Commands) {
-          if (!std::strstr(c.name, only.c_str())) continue;
-          Timing t = measure(f, c, seconds);
-          addinTimes[{c.name, p}] = t.addin;
-          ownTimes[{c.name, p}] = t.addin - t.replay;
-          worst = std::max(worst, t.addin / t.replay);
-          std::printf("%-22s %8d %8zu %14.3f %14.3f %8.3f %6d\n", c.name, p, t.calls, t.addin * 1000, t.replay * 1000,
-                      t.addin / t.replay, t.iterations);
+        std::vector<Cell> cells(fixtures.size());  // in place: a replay keeps its recording by reference
+        for (size_t i = 0; i < cells.size(); ++i) prepare(cells[i], *fixtures[i], c, keys);
+        measure(cells, c, seconds);
+        std::vector<double> times;
+        for (size_t i = 0; i < cells.size(); ++i) {
+          double a = median(cells[i].addin), r = median(cells[i].replayed);
+          worst = std::max(worst, a / r);
+          times.push_back(a);
+          std::printf("%-22s %8d %8zu %14.3f %14.3f %8.3f %6zu\n", c.name, sizes[i], cells[i].calls, a * 1000,
+                      r * 1000, a / r, cells[i].addin.size());
           std::fflush(stdout);
         }
+        std::string line = c.name;
+        line.resize(22, ' ');
+        for (size_t i = 1; i < times.size(); ++i) {
+          char part[64];
+          std::snprintf(part, sizeof part, "   %d -> %d projects: %6.2fx", sizes[i - 1], sizes[i],
+                        times[i] / times[i - 1]);
+          line += part;
+        }
+        scaling.push_back(line);
       } catch (const std::exception& e) {
-        std::printf("%d projects: %s\n", p, e.what());
+        std::printf("%s: %s\n", c.name, e.what());
         status = 1;
       }
     }
     std::printf("worst add-in / replay through COM: %.3f (target <= 1.2)\n", worst);
-    // Over COM the editor's own share grows faster than its call count under Wine (the replay
-    // shows the same), so the add-in's own share (add-in minus replay) is printed too.
-    std::printf("\nscaling (target: 10x the components <= 11x the time): add-in total, and its own share\n");
-    for (const auto& c : Commands) {
-      auto ratio = [&](auto& times, int from, int to) {
-        auto x = times.find({c.name, from}), y = times.find({c.name, to});
-        return x == times.end() || y == times.end() || x->second <= 0 ? -1.0 : y->second / x->second;
-      };
-      std::printf("%-22s", c.name);
-      for (auto [from, to] : {std::pair{1, 10}, std::pair{10, 100}}) {
-        double total = ratio(addinTimes, from, to), own = ratio(ownTimes, from, to);
-        if (total < 0) continue;
-        std::printf("   %d -> %d projects: %6.2fx", from, to, total);
-        if (own > 0) std::printf(" (own %6.2fx)", own);
-      }
-      std::printf("\n");
-    }
+    std::printf("\nscaling of the add-in's time (target: 10x the components <= 11x the time)\n");
+    for (const auto& line : scaling) std::printf("%s\n", line.c_str());
   }
   CoUninitialize();
   return status;
