@@ -133,6 +133,15 @@ void callsCrossIDispatch() {
     CHECK(o.implements("VBE"));
     CHECK(!throughCom(fake->child).implements("VBE"));
 
+    // A client keeps the ids it was given: past the first few names, a long name, and a name
+    // asked again in another case must each still reach their own member.
+    Object fresh = throughCom(original);
+    for (const char* m : {"Alpha", "Beta", "Gamma", "AVeryLongMemberNameIndeed", "Delta", "alpha", "BETA",
+                          "averylongmembernameindeed", "delta", "gamma"}) {
+      fresh.get(m);
+      CHECK(automation::sameName(fake->calls.back().member, m));
+    }
+
     auto e = o.enumerate();
     std::vector<int> seen;
     while (auto v = e.next()) seen.push_back(v->asInt());
