@@ -3,7 +3,7 @@
 // through SendInput) against a replay of exactly the same calls straight through IDispatch, and
 // the connection time (DLL load + CoCreateInstance + OnConnection building the toolbar).
 //
-//   tessary-bench [--max-projects n] [--seconds s] [--only text]
+//   tessary-bench [--max-projects n] [--seconds s per size, default 3] [--only text]
 //
 // --only keeps the commands whose name contains the text (and skips the connection figures).
 //
@@ -306,7 +306,7 @@ bool connectionFigures(testbed::Addin& addin) {
 int main(int argc, char** argv) {
   if (argc == 2 && !std::strcmp(argv[1], "--connect-once")) return connectOnce();
   int maxProjects = 100;
-  double seconds = 0.5;
+  double seconds = 3;
   std::string only;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--max-projects") && i + 1 < argc) maxProjects = std::atoi(argv[++i]);
