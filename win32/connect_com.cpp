@@ -58,21 +58,12 @@ void writeBack(const Value& v, VARIANT* out) {
 class ConnectObject;
 
 // IDTExtensibility2 lives on its own vtable: its IDispatch (dispids 1..5) differs from _Connect's.
-class Extensibility final : public IDTExtensibility2 {
+class Extensibility final : public win32::WithoutTypeInfo<IDTExtensibility2> {
  public:
   explicit Extensibility(ConnectObject& outer) : outer_(outer) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
   ULONG STDMETHODCALLTYPE Release() override;
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
-    if (!n) return E_POINTER;
-    *n = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** out) override {
-    if (out) *out = nullptr;
-    return DISP_E_BADINDEX;
-  }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
                                    EXCEPINFO* info, UINT* argError) override;

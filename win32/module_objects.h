@@ -64,9 +64,9 @@ class SingleInterfaceObject : public ComObject<Interface> {
   }
 };
 
-// An IDispatch without type information: its callers go by name.
-template <class... More>
-class DispatchObject : public ComObject<IDispatch, More...> {
+// An IDispatch (or an interface derived from it) without type information: its callers go by name.
+template <class Interface>
+class WithoutTypeInfo : public Interface {
  public:
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
     if (!n) return E_POINTER;
@@ -78,5 +78,8 @@ class DispatchObject : public ComObject<IDispatch, More...> {
     return DISP_E_BADINDEX;
   }
 };
+
+template <class... More>
+using DispatchObject = ComObject<WithoutTypeInfo<IDispatch>, More...>;
 
 }  // namespace win32
