@@ -86,8 +86,10 @@ class ConnectObject final : public win32::ComObject<_Connect, ISupportErrorInfo>
   addin::Connect& core() noexcept { return connect_; }
 
   void* interfaceFor(REFIID iid) noexcept override {
-    if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, win32::iids::Connect)) return static_cast<_Connect*>(this);
-    if (IsEqualIID(iid, win32::iids::IDTExtensibility2)) return static_cast<IDTExtensibility2*>(&extensibility_);
+    if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, win32::iids::Connect))
+      return static_cast<_Connect*>(this);
+    if (IsEqualIID(iid, win32::iids::IDTExtensibility2))
+      return static_cast<IDTExtensibility2*>(&extensibility_);
     if (IsEqualIID(iid, IID_ISupportErrorInfo)) return static_cast<ISupportErrorInfo*>(this);
     return nullptr;
   }

@@ -53,7 +53,8 @@ class DispatchServer final : public DispatchObject<IConnectionPointContainer, Ob
 
   void* interfaceFor(REFIID iid) noexcept override {
     if (IsEqualIID(iid, IID_IDispatch)) return static_cast<IDispatch*>(this);
-    if (IsEqualIID(iid, IID_IConnectionPointContainer)) return static_cast<IConnectionPointContainer*>(this);
+    if (IsEqualIID(iid, IID_IConnectionPointContainer))
+      return static_cast<IConnectionPointContainer*>(this);
     if (IsEqualIID(iid, objectHandleIid())) return static_cast<ObjectHandle*>(this);
     // The stand-in interfaces add nothing to IDispatch (or IUnknown).
     if (answersFor(iid)) return static_cast<IDispatch*>(this);

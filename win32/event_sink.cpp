@@ -30,7 +30,8 @@ class ClickSink final : public DispatchObject<> {
   explicit ClickSink(automation::ClickHandler handler) : handler_(std::move(handler)) {}
 
   void* interfaceFor(REFIID iid) noexcept override {
-    if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, iids::CommandBarEventsSource)) return static_cast<IDispatch*>(this);
+    if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, iids::CommandBarEventsSource))
+      return static_cast<IDispatch*>(this);
     return nullptr;
   }
 

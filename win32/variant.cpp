@@ -27,8 +27,12 @@ struct ClientTag;
 using ClientAllocator = RecyclingAllocator<DispatchClient, ClientTag>;
 }  // namespace
 
-size_t recycledClients() noexcept { return BlockRecycler<ClientTag>::kept(); }
-void releaseRecycledClients() noexcept { BlockRecycler<ClientTag>::drain(); }
+size_t recycledClients() noexcept {
+  return BlockRecycler<ClientTag>::kept();
+}
+void releaseRecycledClients() noexcept {
+  BlockRecycler<ClientTag>::drain();
+}
 
 automation::Object adoptUnknown(IUnknown* unknown) {
   if (!unknown) return {};
@@ -36,16 +40,16 @@ automation::Object adoptUnknown(IUnknown* unknown) {
   if (unwrapDispatchServer(unknown, own)) return own;
   ComPtr<IUnknown> identity(unknown);
   auto dispatch = identity.query<IDispatch>(IID_IDispatch);
-  return automation::Object(
-      std::allocate_shared<DispatchClient>(ClientAllocator(), std::move(identity), std::move(dispatch)));
+  return automation::Object(std::allocate_shared<DispatchClient>(
+      ClientAllocator(), std::move(identity), std::move(dispatch)));
 }
 
 automation::Object adoptDispatch(IDispatch* dispatch) {
   if (!dispatch) return {};
   automation::Object own;
   if (unwrapDispatchServer(dispatch, own)) return own;
-  return automation::Object(std::allocate_shared<DispatchClient>(ClientAllocator(),
-                                                                 ComPtr<IUnknown>(dispatch), ComPtr<IDispatch>(dispatch)));
+  return automation::Object(std::allocate_shared<DispatchClient>(
+      ClientAllocator(), ComPtr<IUnknown>(dispatch), ComPtr<IDispatch>(dispatch)));
 }
 
 void toVariant(const Value& value, VARIANT* out) {

@@ -25,6 +25,23 @@ Value wrapped(World* w, const std::shared_ptr<T>& node) {
   return Value(wrap(w->self(), node));
 }
 
+// Item(key) of a collection: a number is a 1-based position (outside 1..Count, an invalid call);
+// any other key is matched against each item's `nameOf`, and a miss is null.
+template <class T, class NameOf>
+const std::shared_ptr<T>* itemOf(const std::vector<std::shared_ptr<T>>& items, const Value& key,
+                                 NameOf nameOf) {
+  if (isNumber(key)) {
+    int32_t i = key.asInt();
+    if (i < 1 || i > static_cast<int32_t>(items.size())) invalidCall();
+    return &items[static_cast<size_t>(i - 1)];
+  }
+  if (items.empty()) return nullptr;
+  const std::string name = key.asString();
+  for (auto& item : items)
+    if (sameName(nameOf(*item), name)) return &item;
+  return nullptr;
+}
+
 struct CommandBarsNode : Node {
   World* w;
   explicit CommandBarsNode(World* world) : w(world) {}
@@ -34,15 +51,9 @@ struct CommandBarsNode : Node {
                std::span<const NamedArg> named) override {
     if (sameName(m, "Count")) return Value::i4(static_cast<int32_t>(w->bars.size()));
     if (sameName(m, "Item")) {
-      const Value& key = arg(a, 0);
-      if (isNumber(key)) {
-        int32_t i = key.asInt();
-        if (i < 1 || i > static_cast<int32_t>(w->bars.size())) invalidCall();
-        return wrapped(w, w->bars[i - 1]);
-      }
-      auto name = key.asString();
-      for (auto& b : w->bars)
-        if (sameName(b->name, name)) return wrapped(w, b);
+      if (auto* b = itemOf(w->bars, arg(a, 0),
+                           [](const BarNode& b) -> const std::string& { return b.name; }))
+        return wrapped(w, *b);
       invalidCall();
     }
     if (sameName(m, "Add")) {
@@ -78,15 +89,9 @@ struct ControlsNode : Node {
     if (sameName(m, "Count")) return Value::i4(static_cast<int32_t>(bar->controls.size()));
     if (sameName(m, "Add")) return wrapped(w, bar->addControl(1, ""));
     if (sameName(m, "Item")) {
-      const Value& key = arg(a, 0);
-      if (isNumber(key)) {
-        int32_t i = key.asInt();
-        if (i < 1 || i > static_cast<int32_t>(bar->controls.size())) invalidCall();
-        return wrapped(w, bar->controls[i - 1]);
-      }
-      auto caption = key.asString();
-      for (auto& c : bar->controls)
-        if (sameName(c->currentCaption(), caption)) return wrapped(w, c);
+      if (auto* c = itemOf(bar->controls, arg(a, 0),
+                           [](const ControlNode& c) { return c.currentCaption(); }))
+        return wrapped(w, *c);
       invalidCall();
     }
     noSuchMember(m);
@@ -137,13 +142,9 @@ struct WindowsNode : Node {
                std::span<const NamedArg>) override {
     if (sameName(m, "Count")) return Value::i4(static_cast<int32_t>(w->windows.size()));
     if (sameName(m, "Item")) {
-      const Value& key = arg(a, 0);
-      if (isNumber(key)) {
-        int32_t i = key.asInt();
-        if (i < 1 || i > static_cast<int32_t>(w->windows.size())) invalidCall();
-        return wrapped(w, w->windows[i - 1]);
-      }
-      if (auto win = w->window(key.asString())) return wrapped(w, win);
+      if (auto* win = itemOf(w->windows, arg(a, 0),
+                             [](const WindowNode& v) -> const std::string& { return v.caption; }))
+        return wrapped(w, *win);
       invalidCall();
     }
     noSuchMember(m);
@@ -185,14 +186,9 @@ struct ComponentsNode : Node {
                std::span<const NamedArg>) override {
     if (sameName(m, "Count")) return Value::i4(static_cast<int32_t>(project->components.size()));
     if (sameName(m, "Item")) {
-      const Value& key = arg(a, 0);
-      if (isNumber(key)) {
-        int32_t i = key.asInt();
-        if (i < 1 || i > static_cast<int32_t>(project->components.size())) invalidCall();
-        return wrapped(w, project->components[i - 1]);
-      }
-      for (auto& c : project->components)
-        if (sameName(c->name, key.asString())) return wrapped(w, c);
+      if (auto* c = itemOf(project->components, arg(a, 0),
+                           [](const ComponentNode& c) -> const std::string& { return c.name; }))
+        return wrapped(w, *c);
       fail("Subscript out of range", automation::errors::SubscriptOutOfRange);
     }
     noSuchMember(m);
@@ -208,14 +204,9 @@ struct ProjectsNode : Node {
                std::span<const NamedArg>) override {
     if (sameName(m, "Count")) return Value::i4(static_cast<int32_t>(w->projects.size()));
     if (sameName(m, "Item")) {
-      const Value& key = arg(a, 0);
-      if (isNumber(key)) {
-        int32_t i = key.asInt();
-        if (i < 1 || i > static_cast<int32_t>(w->projects.size())) invalidCall();
-        return wrapped(w, w->projects[i - 1]);
-      }
-      for (auto& p : w->projects)
-        if (sameName(p->name, key.asString())) return wrapped(w, p);
+      if (auto* p = itemOf(w->projects, arg(a, 0),
+                           [](const ProjectNode& p) -> const std::string& { return p.name; }))
+        return wrapped(w, *p);
       fail("Subscript out of range", automation::errors::SubscriptOutOfRange);
     }
     noSuchMember(m);

@@ -23,8 +23,8 @@
 #include "addin/connect.h"
 #include "dispatch_replay.h"
 #include "dispatch_server.h"
-#include "iids.h"
 #include "editor/vbe.h"
+#include "iids.h"
 #include "model/hosts.h"
 #include "model/platform.h"
 #include "model/sample.h"
@@ -73,10 +73,13 @@ struct Fixture {
     CLSID clsid{};
     HRESULT hr = CLSIDFromProgID(L"VBATessary.Connect", &clsid);
     if (SUCCEEDED(hr))
-      hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, win32::iids::IDTExtensibility2, addin.putVoid());
-    if (SUCCEEDED(hr)) hr = addin->OnConnection(win32::makeDispatchServer(editor.vbe()).get(), 0, nullptr, nullptr);
+      hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, win32::iids::IDTExtensibility2,
+                            addin.putVoid());
+    if (SUCCEEDED(hr))
+      hr = addin->OnConnection(win32::makeDispatchServer(editor.vbe()).get(), 0, nullptr, nullptr);
     if (hr != S_OK) throw std::runtime_error("OnConnection failed");
-    if (editor.barCount("Tessary Ver. 1.01") != 1) throw std::runtime_error("the toolbar was not built");
+    if (editor.barCount("Tessary Ver. 1.01") != 1)
+      throw std::runtime_error("the toolbar was not built");
   }
   ~Fixture() {
     if (addin) addin->OnDisconnection(1, nullptr);
@@ -170,7 +173,9 @@ void prepare(Cell& cell, Fixture& f, const Command& c, platform::Keyboard& keys)
   f.reset();
   cell.replay = std::make_unique<bench::DispatchReplay>(
       cell.recording,
-      std::vector{win32::makeDispatchServer(f.editor.vbe()), win32::makeDispatchServer(f.control(c.button))}, keys);
+      std::vector{win32::makeDispatchServer(f.editor.vbe()),
+                  win32::makeDispatchServer(f.control(c.button))},
+      keys);
   auto direct = f.logged([&] { f.click(c.button); });
   f.reset();
   auto replayed = f.logged([&] { cell.replay->run(); });
@@ -202,8 +207,13 @@ void measure(std::vector<Cell>& cells, const Command& c, double seconds) {
       };
       auto addinSide = [&] { timed([&] { cell.f->click(c.button); }, cell.addin); };
       auto replaySide = [&] { timed([&] { cell.replay->run(); }, cell.replayed); };
-      if (round % 2) replaySide(), addinSide();
-      else addinSide(), replaySide();
+      if (round % 2) {
+        replaySide();
+        addinSide();
+      } else {
+        addinSide();
+        replaySide();
+      }
     }
 }
 
@@ -279,10 +289,11 @@ bool connectionFigures(testbed::Addin& addin) {
   std::sort(loads.begin(), loads.end());
   std::sort(connects.begin(), connects.end());
   if (!loads.empty())
-    std::printf("connection, cold (median of %zu processes): DLL load + CoCreateInstance %.2f ms, OnConnection "
-                "building the toolbar %.2f ms, total %.2f ms (target < 50 ms)\n",
-                loads.size(), loads[loads.size() / 2], connects[connects.size() / 2],
-                loads[loads.size() / 2] + connects[connects.size() / 2]);
+    std::printf(
+        "connection, cold (median of %zu processes): DLL load + CoCreateInstance %.2f ms, "
+        "OnConnection building the toolbar %.2f ms, total %.2f ms (target < 50 ms)\n",
+        loads.size(), loads[loads.size() / 2], connects[connects.size() / 2],
+        loads[loads.size() / 2] + connects[connects.size() / 2]);
   else
     std::printf("connection, cold: the child process failed\n"), ok = false;
   {
@@ -296,7 +307,8 @@ bool connectionFigures(testbed::Addin& addin) {
       addin.disconnect(1);
     }
     addin.release();
-    std::printf("connection, warm (best of 20): CoCreateInstance + OnConnection %.2f ms\n\n", best * 1000);
+    std::printf("connection, warm (best of 20): CoCreateInstance + OnConnection %.2f ms\n\n",
+                best * 1000);
   }
   return ok;
 }
@@ -311,7 +323,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--max-projects") && i + 1 < argc) maxProjects = std::atoi(argv[++i]);
     else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
-    else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) only = argv[++i];
+    else if (!std::strcmp(argv[i], "--only") && i + 1 < argc)
+      only = argv[++i];
     else {
       std::fprintf(stderr, "usage: %s [--max-projects n] [--seconds s] [--only text]\n", argv[0]);
       return 2;
@@ -328,8 +341,8 @@ int main(int argc, char** argv) {
 
     if (only.empty() && !connectionFigures(addin)) status = 1;
 
-    std::printf("%-22s %8s %8s %14s %14s %8s %6s   (medians of interleaved rounds)\n", "command", "projects",
-                "calls", "add-in ms", "replay ms", "ratio", "rounds");
+    std::printf("%-22s %8s %8s %14s %14s %8s %6s   (medians of interleaved rounds)\n", "command",
+                "projects", "calls", "add-in ms", "replay ms", "ratio", "rounds");
     std::fflush(stdout);
     std::vector<std::unique_ptr<Fixture>> fixtures;
     std::vector<int> sizes;
@@ -347,7 +360,8 @@ int main(int argc, char** argv) {
     for (const auto& c : Commands) {
       if (fixtures.empty() || !std::strstr(c.name, only.c_str())) continue;
       try {
-        std::vector<Cell> cells(fixtures.size());  // in place: a replay keeps its recording by reference
+        std::vector<Cell> cells(
+            fixtures.size());  // in place: a replay keeps its recording by reference
         for (size_t i = 0; i < cells.size(); ++i) prepare(cells[i], *fixtures[i], c, keys);
         measure(cells, c, seconds);
         std::vector<double> times;
@@ -355,8 +369,8 @@ int main(int argc, char** argv) {
           double a = median(cells[i].addin), r = median(cells[i].replayed);
           worst = std::max(worst, a / r);
           times.push_back(a);
-          std::printf("%-22s %8d %8zu %14.3f %14.3f %8.3f %6zu\n", c.name, sizes[i], cells[i].calls, a * 1000,
-                      r * 1000, a / r, cells[i].addin.size());
+          std::printf("%-22s %8d %8zu %14.3f %14.3f %8.3f %6zu\n", c.name, sizes[i], cells[i].calls,
+                      a * 1000, r * 1000, a / r, cells[i].addin.size());
           std::fflush(stdout);
         }
         std::string line = c.name;

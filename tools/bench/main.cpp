@@ -11,10 +11,10 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -214,18 +214,20 @@ void printRatios(int rounds, const std::string& filter) {
   std::vector<std::string> scaling;
   for (const auto& c : Commands) {
     if (!filter.empty() && c.name.find(filter) == std::string::npos) continue;
-    std::vector<Cell> cells(std::size(Sizes));  // in place: a replay keeps its recording by reference
+    std::vector<Cell> cells(
+        std::size(Sizes));  // in place: a replay keeps its recording by reference
     for (size_t i = 0; i < cells.size(); ++i) {
       Cell& cell = cells[i];
       cell.f = &fixture(Sizes[i]);
       cell.control = cell.f->control(c.button);
       cell.recorded = record(*cell.f, c);
-      cell.replay = std::make_unique<bench::Replay>(cell.recorded.recording, cell.recorded.roots, cell.f->h.hosts,
-                                                    cell.f->keyboard);
+      cell.replay = std::make_unique<bench::Replay>(cell.recorded.recording, cell.recorded.roots,
+                                                    cell.f->h.hosts, cell.f->keyboard);
       double t0 = seconds();
       cell.f->click(*cell.f->addin, cell.control, c.button);
       cell.f->reset();
-      cell.clicks = static_cast<int>(std::clamp(0.02 / std::max(seconds() - t0, 1e-9), 1.0, 100000.0));
+      cell.clicks =
+          static_cast<int>(std::clamp(0.02 / std::max(seconds() - t0, 1e-9), 1.0, 100000.0));
     }
     for (int round = 0; round < rounds; ++round)
       for (auto& cell : cells) {
@@ -254,12 +256,12 @@ void printRatios(int rounds, const std::string& filter) {
       double a = median(cells[i].addinTimes), r = median(cells[i].replayTimes);
       worst = std::max(worst, a / r);
       times.push_back(a);
-      std::printf("%-22s %8d %8zu %14.2f %14.2f %8.3f\n", c.name.c_str(), Sizes[i], cells[i].recorded.calls, a, r,
-                  a / r);
+      std::printf("%-22s %8d %8zu %14.2f %14.2f %8.3f\n", c.name.c_str(), Sizes[i],
+                  cells[i].recorded.calls, a, r, a / r);
     }
     char line[160];
-    std::snprintf(line, sizeof line, "%-22s  10 / 1 projects: %6.2fx   100 / 10 projects: %6.2fx", c.name.c_str(),
-                  times[1] / times[0], times[2] / times[1]);
+    std::snprintf(line, sizeof line, "%-22s  10 / 1 projects: %6.2fx   100 / 10 projects: %6.2fx",
+                  c.name.c_str(), times[1] / times[0], times[2] / times[1]);
     scaling.push_back(line);
   }
   std::printf("worst add-in / replay: %.3f (target <= 1.2)\n", worst);
@@ -275,11 +277,17 @@ int main(int argc, char** argv) {
   bool runBenchmarks = true;
   std::string only;  // the ratios of the commands whose name contains this
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
-    else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) only = argv[++i];
-    else if (!std::strcmp(argv[i], "--ratios-only")) runBenchmarks = false;
+    if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc)
+      rounds = std::max(1, std::atoi(argv[++i]));
+    else if (!std::strcmp(argv[i], "--only") && i + 1 < argc)
+      only = argv[++i];
+    else if (!std::strcmp(argv[i], "--ratios-only"))
+      runBenchmarks = false;
     else {
-      std::fprintf(stderr, "usage: %s [Google Benchmark options] [--rounds n] [--only text] [--ratios-only]\n", argv[0]);
+      std::fprintf(
+          stderr,
+          "usage: %s [Google Benchmark options] [--rounds n] [--only text] [--ratios-only]\n",
+          argv[0]);
       return 2;
     }
   }

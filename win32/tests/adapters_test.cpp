@@ -136,8 +136,8 @@ void callsCrossIDispatch() {
     // A client keeps the ids it was given: past the first few names, a long name, and a name
     // asked again in another case must each still reach their own member.
     Object fresh = throughCom(original);
-    for (const char* m : {"Alpha", "Beta", "Gamma", "AVeryLongMemberNameIndeed", "Delta", "alpha", "BETA",
-                          "averylongmembernameindeed", "delta", "gamma"}) {
+    for (const char* m : {"Alpha", "Beta", "Gamma", "AVeryLongMemberNameIndeed", "Delta", "alpha",
+                          "BETA", "averylongmembernameindeed", "delta", "gamma"}) {
       fresh.get(m);
       CHECK(automation::sameName(fake->calls.back().member, m));
     }
@@ -249,8 +249,14 @@ void textsConvertAsTheSystemDoes() {
     MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
     return w;
   };
-  const std::string texts[] = {"", "Visible", "C:\\PROGRA~1\\Lib.dll", std::string("a\0b", 3),
-                               "Modul\xC3\xA9 \xE2\x82\xAC", "\xF0\x9F\x98\x80", "bad \xFF\xC3 end", "\x7F"};
+  const std::string texts[] = {"",
+                               "Visible",
+                               "C:\\PROGRA~1\\Lib.dll",
+                               std::string("a\0b", 3),
+                               "Modul\xC3\xA9 \xE2\x82\xAC",
+                               "\xF0\x9F\x98\x80",
+                               "bad \xFF\xC3 end",
+                               "\x7F"};
   for (const auto& t : texts) {
     CHECK(win32::widen(t) == systemWide(t));
     win32::Bstr b(t);
@@ -272,13 +278,18 @@ class Foreign final : public IDispatch {
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }  // lives on the test's stack
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override { return inner_->GetTypeInfoCount(n); }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT i, LCID l, ITypeInfo** t) override { return inner_->GetTypeInfo(i, l, t); }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID r, LPOLESTR* n, UINT c, LCID l, DISPID* d) override {
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
+    return inner_->GetTypeInfoCount(n);
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT i, LCID l, ITypeInfo** t) override {
+    return inner_->GetTypeInfo(i, l, t);
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID r, LPOLESTR* n, UINT c, LCID l,
+                                          DISPID* d) override {
     return inner_->GetIDsOfNames(r, n, c, l, d);
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID r, LCID l, WORD f, DISPPARAMS* p, VARIANT* v, EXCEPINFO* e,
-                                   UINT* a) override {
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID r, LCID l, WORD f, DISPPARAMS* p, VARIANT* v,
+                                   EXCEPINFO* e, UINT* a) override {
     return inner_->Invoke(id, r, l, f, p, v, e, a);
   }
 
