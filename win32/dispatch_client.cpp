@@ -1,5 +1,7 @@
 #include "dispatch_client.h"
 
+#include <algorithm>
+
 #include "errors.h"
 #include "event_sink.h"
 #include "iids.h"
@@ -16,20 +18,13 @@ namespace {
 class WideName {
  public:
   explicit WideName(std::string_view name) {
-    if (name.size() < std::size(small_)) {
-      bool ascii = true;
-      for (size_t i = 0; i < name.size() && ascii; ++i) {
-        ascii = static_cast<unsigned char>(name[i]) < 0x80;
-        small_[i] = static_cast<wchar_t>(name[i]);
-      }
-      if (ascii) {
-        small_[name.size()] = L'\0';
-        text_ = small_;
-        return;
-      }
+    if (name.size() < std::size(small_) && ascii(name)) {
+      *std::copy(name.begin(), name.end(), small_) = L'\0';
+      text_ = small_;
+    } else {
+      big_ = widen(name);
+      text_ = big_.data();
     }
-    big_ = widen(name);
-    text_ = big_.data();
   }
   LPOLESTR get() noexcept { return text_; }
 

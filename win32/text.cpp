@@ -4,15 +4,13 @@
 
 namespace win32 {
 
-namespace {
-
-// Member names and most editor texts are ASCII: every byte is then its own UTF-16 unit, and the
-// conversion needs no call into the system.
-bool ascii(std::string_view s) {
+bool ascii(std::string_view s) noexcept {
   for (char c : s)
     if (static_cast<unsigned char>(c) >= 0x80) return false;
   return true;
 }
+
+namespace {
 
 bool ascii(const wchar_t* s, size_t n) {
   for (size_t i = 0; i < n; ++i)

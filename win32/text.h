@@ -8,6 +8,9 @@
 namespace win32 {
 
 // The core speaks UTF-8, COM speaks UTF-16.
+// Member names and most editor texts are ASCII: every byte is then its own UTF-16 unit, and the
+// conversion needs no call into the system.
+bool ascii(std::string_view utf8) noexcept;
 std::wstring widen(std::string_view utf8);
 std::string narrow(const wchar_t* text, size_t length);
 std::string narrow(const wchar_t* text);
