@@ -6,24 +6,22 @@
 set -eu
 cmd=$1
 prefix=$2
-mkdir -p "$prefix"
-prefix=$(cd "$prefix" && pwd)  # Wine wants it absolute
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$(dirname "$0")/wine-common.sh"
 
 case $cmd in
 init)
   [ -f "$prefix/.tessary-ready" ] && exit 0
   rm -rf "$prefix"
-  mkdir -p "$prefix"
-  if [ "$3" = win32 ]; then export WINEARCH=win32; else export WINEARCH=win64; fi
+  export WINEARCH="$3"
+  wine_use "$prefix" "$3"
   log="$prefix/setup.log"
-  wine wineboot -i >"$log" 2>&1 </dev/null
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$log" 2>&1 </dev/null
+  "$wine" wineboot -i >"$log" 2>&1 </dev/null
+  "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >>"$log" 2>&1 </dev/null
   wineserver -w
   touch "$prefix/.tessary-ready"
   ;;
 stop)
-  [ -d "$prefix" ] && wineserver -k 2>/dev/null || true
+  [ -d "$prefix" ] && WINEPREFIX=$(cd "$prefix" && pwd) wineserver -k 2>/dev/null || true
   ;;
 *)
   echo "usage: $0 init <prefix> win32|win64 | stop <prefix>" >&2

@@ -3,13 +3,11 @@
 # Wine prefix. Output goes through a file because Wine's helper processes would otherwise keep
 # ctest's pipe open (and each test would take seconds).
 # usage: wine-run.sh <prefix> <program> [args...]
-prefix=$1
-mkdir -p "$prefix"
-prefix=$(cd "$prefix" && pwd)  # Wine wants it absolute
+. "$(dirname "$0")/wine-common.sh"
+wine_use "$1"
 shift
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 out=$(mktemp)
-wine "$@" >"$out" 2>&1 </dev/null
+"$wine" "$@" >"$out" 2>&1 </dev/null
 rc=$?
 cat "$out"
 rm -f "$out"

@@ -5,7 +5,8 @@
 # usage: sim_differential.sh <wine prefix> <directory of tessary-sim.exe and vbatessary.dll>
 #                            <examples directory> [<Linux tessary-sim>]
 set -u
-prefix=$(cd "$1" && pwd)
+. "$(dirname "$0")/../../scripts/wine-common.sh"
+wine_use "$1"
 bin=$(cd "$2" && pwd)
 examples=$(cd "$3" && pwd)
 linux=${4:-}
@@ -13,7 +14,6 @@ if [ -n "$linux" ] && [ ! -x "$linux" ]; then
   echo "note: no Linux build of tessary-sim at $linux; the Linux build was not compared"
   linux=
 fi
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
@@ -46,8 +46,8 @@ same() {
 compare() {
   label=$1
   shift
-  run "$label.native" wine tessary-sim.exe --json "$@" || return
-  run "$label.dll" wine tessary-sim.exe --json --dll vbatessary.dll "$@" || return
+  run "$label.native" "$wine" tessary-sim.exe --json "$@" || return
+  run "$label.dll" "$wine" tessary-sim.exe --json --dll vbatessary.dll "$@" || return
   same "$label.native" "$label.dll"
   if [ -n "$linux" ]; then
     run "$label.linux" "$linux" --json "$@" && same "$label.linux" "$label.native"
@@ -67,7 +67,7 @@ compare answers --workspace "$examples/powerpoint-unsaved.json" --answer yes con
 refused() {
   name=$1
   shift
-  (cd "$bin" && wine tessary-sim.exe "$@" >"$work/$name.out" 2>"$work/$name.err" </dev/null)
+  (cd "$bin" && "$wine" tessary-sim.exe "$@" >"$work/$name.out" 2>"$work/$name.err" </dev/null)
   rc=$?
   if [ $rc -eq 2 ] && [ ! -s "$work/$name.out" ] && grep -q "^tessary-sim: --dll " "$work/$name.err"; then
     printf "ok   %s refused: %s\n" "$name" "$(head -1 "$work/$name.err")"
@@ -82,22 +82,22 @@ refused not-a-dll --dll VBEEXT1.OLB connect
 refused not-a-server --dll 'C:\windows\system32\version.dll' connect
 # An add-in installed for this user is not unregistered by a session: the session is refused.
 installed='HKCU\Software\Classes\CLSID\{BF58B135-96A1-4809-BA5C-8B9637E56DAB}'
-wine reg add "$installed" /f >/dev/null 2>&1
+"$wine" reg add "$installed" /f >/dev/null 2>&1
 refused installed --dll vbatessary.dll connect
-wine reg query "$installed" >/dev/null 2>&1 || { echo "FAIL installed: the user's registration was removed"; status=1; }
-wine reg delete "$installed" /f >/dev/null 2>&1
+"$wine" reg query "$installed" >/dev/null 2>&1 || { echo "FAIL installed: the user's registration was removed"; status=1; }
+"$wine" reg delete "$installed" /f >/dev/null 2>&1
 
 # The user's own setting is the same after a session that wrote another value.
 key='HKCU\Software\VB and VBA Program Settings\vbatessary\Settings'
-wine reg add "$key" /v DisplayOnConnect /d 0 /f >/dev/null 2>&1
-run kept-setting wine tessary-sim.exe --json --dll vbatessary.dll connect disconnect &&
+"$wine" reg add "$key" /v DisplayOnConnect /d 0 /f >/dev/null 2>&1
+run kept-setting "$wine" tessary-sim.exe --json --dll vbatessary.dll connect disconnect &&
   grep -q 'DisplayOnConnect=1' "$work/kept-setting.out" || { echo "FAIL kept-setting: no setting written"; status=1; }
-if wine reg query "$key" /v DisplayOnConnect 2>/dev/null | grep -q 'REG_SZ[[:space:]]*0'; then
+if "$wine" reg query "$key" /v DisplayOnConnect 2>/dev/null | grep -q 'REG_SZ[[:space:]]*0'; then
   echo "ok   the user's DisplayOnConnect is back to 0 after the session"
 else
   echo "FAIL the user's DisplayOnConnect setting was not put back"
   status=1
 fi
-wine reg delete "$key" /f >/dev/null 2>&1
+"$wine" reg delete "$key" /f >/dev/null 2>&1
 
 exit $status
