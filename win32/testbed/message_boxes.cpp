@@ -84,8 +84,10 @@ void MessageBoxes::run() {
     }
     HWND box = search.found;
     SeenBox seen;
-    // Visible means initialised, but give a slow text a moment.
-    for (int i = 0; i < 100; ++i) {
+    // Visible means initialised, but give a slow text a moment (bounded in time: an emulated
+    // machine is many times slower).
+    const DWORD found = GetTickCount();
+    while (GetTickCount() - found < 10000) {
       seen = SeenBox{};
       EnumChildWindows(box, &readChild, reinterpret_cast<LPARAM>(&seen));
       if (!seen.text.empty() && !seen.buttons.empty()) break;
@@ -100,7 +102,8 @@ void MessageBoxes::run() {
     LeaveCriticalSection(&lock_);
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(seen.answer, BN_CLICKED), 0);
     // One answer per box: wait until it is gone.
-    for (int i = 0; i < 2000 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(1);
+    const DWORD answered = GetTickCount();
+    while (IsWindow(box) && IsWindowVisible(box) && GetTickCount() - answered < 30000) Sleep(1);
   }
 }
 

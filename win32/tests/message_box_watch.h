@@ -43,11 +43,14 @@ class MessageBoxWatch {
       thread_ = nullptr;
     }
   }
+  // Bounds in time, not in rounds: an emulated machine is many times slower.
   void run() {
-    for (int i = 0; i < 1000 && !seen_; ++i) {
+    const DWORD begin = GetTickCount();
+    for (int i = 0; GetTickCount() - begin < 30000 && !seen_; ++i) {
       if (HWND box = FindWindowW(L"#32770", nullptr)) {
         // Found while it is still being built: wait for its text.
-        for (int k = 0; k < 200 && text_.empty(); ++k) {
+        const DWORD found = GetTickCount();
+        while (text_.empty() && GetTickCount() - found < 10000) {
           EnumChildWindows(box, &MessageBoxWatch::readStatic, reinterpret_cast<LPARAM>(&text_));
           if (text_.empty()) Sleep(5);
         }
