@@ -73,14 +73,14 @@ took fuzz
 begin win64
 cmake --preset win64 >/dev/null
 cmake --build --preset win64
-ctest_suite win64 win64
+ctest_suite win64 win64 "here, 64-bit loader"
 took win64
 
 if [ "$win32_way" = native ]; then
   begin win32
   cmake --preset win32 -DTESSARY_TEST_TIME_SCALE=1 >/dev/null
   cmake --build --preset win32
-  ctest_suite win32 win32
+  ctest_suite win32 win32 "here, 32-bit loader"
   took win32
 else
   begin "guest image"
