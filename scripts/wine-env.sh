@@ -21,7 +21,10 @@ init)
   touch "$prefix/.tessary-ready"
   ;;
 stop)
-  [ -d "$prefix" ] && WINEPREFIX=$(cd "$prefix" && pwd) wineserver -k 2>/dev/null || true
+  if [ -d "$prefix" ]; then
+    wine_use "$prefix"
+    wineserver -k 2>/dev/null || true
+  fi
   ;;
 *)
   echo "usage: $0 init <prefix> win32|win64 | stop <prefix>" >&2
