@@ -39,7 +39,6 @@ for old in "$cache"/*; do
 done
 rm -rf "$dir"
 work=$dir.part
-rm -rf "$work"
 mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 
@@ -52,15 +51,15 @@ mmdebstrap --quiet --variant=apt --architectures=amd64,i386 --include="$packages
   --aptopt='APT::Install-Recommends "false"' \
   --customize-hook='rm -rf "$1"/var/cache/apt/archives/*.deb "$1"/var/lib/apt/lists/*' \
   bookworm "$work/root.tar" $sources
-mkdir "$work/root"
-tar -xf "$work/root.tar" -C "$work/root"
+mkdir "$work/rootfs"
+tar -xf "$work/root.tar" -C "$work/rootfs"
 rm "$work/root.tar"
-install -m 0755 "$here/init.sh" "$work/root/sbin/tessary-init"
-cp "$work"/root/boot/vmlinuz-* "$work/vmlinuz"
-cp "$work"/root/boot/initrd.img-* "$work/initrd.img"
+install -m 0755 "$here/init.sh" "$work/rootfs/sbin/tessary-init"
+cp "$work"/rootfs/boot/vmlinuz-* "$work/vmlinuz"
+cp "$work"/rootfs/boot/initrd.img-* "$work/initrd.img"
 # Room for the build tree, the test prefix and the tests' files beside the system.
-mke2fs -q -t ext4 -L tessary -d "$work/root" "$work/root.img" 6G
-rm -rf "$work/root"
+mke2fs -q -t ext4 -L tessary -d "$work/rootfs" "$work/root.img" 6G
+rm -rf "$work/rootfs"
 trap - EXIT
 mv "$work" "$dir"
 touch "$dir/ready"
