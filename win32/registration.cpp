@@ -1,6 +1,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <initializer_list>
+#include <new>
 #include <string>
 
 #include "addin/identity.h"
@@ -20,23 +22,62 @@ namespace {
 
 namespace id = addin::identity;
 
+// On 64-bit Windows each bitness has its own view of the per-user class keys; the ProgID, the
+// type library and the add-in lists are seen by both.
 #ifdef _WIN64
-constexpr const wchar_t* AddinsList = L"\\Addins64\\";
+constexpr const char* AddinsList = "\\Addins64\\";
 constexpr SYSKIND LibrarySyskind = SYS_WIN64;
+constexpr const char* SyskindName = "win64";
+constexpr REGSAM OtherView = KEY_WOW64_32KEY;
 #else
-constexpr const wchar_t* AddinsList = L"\\Addins\\";
+constexpr const char* AddinsList = "\\Addins\\";
 constexpr SYSKIND LibrarySyskind = SYS_WIN32;
+constexpr const char* SyskindName = "win32";
+constexpr REGSAM OtherView = KEY_WOW64_64KEY;
 #endif
 
-// Everything registration writes lives under these three per-user keys.
-std::wstring classKey() { return L"Software\\Classes\\CLSID\\" + win32::widen(id::ConnectClsid); }
-std::wstring progIdKey() { return L"Software\\Classes\\" + win32::widen(id::ProgId); }
-std::wstring addinKey() { return win32::widen(id::AddinsRoot) + AddinsList + win32::widen(id::ProgId); }
+constexpr const char* Classes = "Software\\Classes\\";
 
-LSTATUS setString(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+// A key path joined from ASCII parts in a fixed buffer: taking a registration back allocates
+// nothing, so it can neither throw nor stop half-way.
+class Path {
+ public:
+  Path(std::initializer_list<const char*> parts) noexcept {
+    size_t n = 0;
+    for (const char* part : parts)
+      for (; *part && ok_; ++part) {
+        if (n + 1 == Capacity) ok_ = false;
+        else text_[n++] = static_cast<unsigned char>(*part);
+      }
+    text_[ok_ ? n : 0] = L'\0';  // a path that does not fit is never used
+  }
+  const wchar_t* get() const noexcept { return text_; }
+  bool ok() const noexcept { return ok_; }
+
+ private:
+  static constexpr size_t Capacity = 160;
+  wchar_t text_[Capacity];
+  bool ok_ = true;
+};
+
+// Everything registration writes lives under these keys of HKCU (and the type library's).
+Path classKey(const char* sub = "") noexcept { return {Classes, "CLSID\\", id::ConnectClsid, sub}; }
+Path progIdKey(const char* sub = "") noexcept { return {Classes, id::ProgId, sub}; }
+Path addinKey() noexcept { return {id::AddinsRoot, AddinsList, id::ProgId}; }
+// Our own part of the type library registration, relative to a classes root.
+Path ownLibraryKey(const char* root) noexcept {
+  return {root, "TypeLib\\", id::LibId, "\\1.0\\0\\", SyskindName};
+}
+
+LSTATUS create(const Path& key, HKEY* k) {
+  if (!key.ok()) return ERROR_INSUFFICIENT_BUFFER;
+  return RegCreateKeyExW(HKEY_CURRENT_USER, key.get(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                         nullptr, k, nullptr);
+}
+
+LSTATUS setString(const Path& key, const wchar_t* name, const std::wstring& value) {
   HKEY k = nullptr;
-  LSTATUS s = RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_SET_VALUE, nullptr, &k, nullptr);
+  LSTATUS s = create(key, &k);
   if (s != ERROR_SUCCESS) return s;
   s = RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
@@ -44,41 +85,70 @@ LSTATUS setString(const std::wstring& key, const wchar_t* name, const std::wstri
   return s;
 }
 
-LSTATUS setDword(const std::wstring& key, const wchar_t* name, DWORD value) {
+LSTATUS setDword(const Path& key, const wchar_t* name, DWORD value) {
   HKEY k = nullptr;
-  LSTATUS s = RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_SET_VALUE, nullptr, &k, nullptr);
+  LSTATUS s = create(key, &k);
   if (s != ERROR_SUCCESS) return s;
   s = RegSetValueExW(k, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
   RegCloseKey(k);
   return s;
 }
 
+bool absent(LSTATUS s) noexcept { return s == ERROR_FILE_NOT_FOUND || s == ERROR_PATH_NOT_FOUND; }
+
 // Removes one of our own keys with everything below it; its parent stays.
-LSTATUS removeTree(const std::wstring& key) {
-  LSTATUS s = RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
-  return s == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : s;
+LSTATUS removeTree(HKEY root, const Path& key) noexcept {
+  if (!key.ok()) return ERROR_INSUFFICIENT_BUFFER;
+  LSTATUS s = RegDeleteTreeW(root, key.get());
+  return absent(s) ? ERROR_SUCCESS : s;
 }
 
-bool typeLibraryRegistered() {
-  BSTR path = nullptr;
-  HRESULT hr = QueryPathOfRegTypeLib(win32::iids::Library, 1, 0, 0, &path);
-  SysFreeString(path);
-  return SUCCEEDED(hr);
+LSTATUS openStatus(HKEY root, const Path& key, REGSAM view) noexcept {
+  if (!key.ok()) return ERROR_INSUFFICIENT_BUFFER;
+  HKEY k = nullptr;
+  LSTATUS s = RegOpenKeyExW(root, key.get(), 0, KEY_QUERY_VALUE | view, &k);
+  if (s == ERROR_SUCCESS) RegCloseKey(k);
+  return s;
 }
 
-HRESULT unregisterAll() {
+// Whether the other bitness's DLL is registered for this user. Where the two views are one
+// (32-bit Windows) this would find our own class key, so it is asked only once that key is gone.
+// Unsure counts as registered: keys left behind harm nobody, keys taken away break its editor.
+bool otherViewRegistered() noexcept {
+  return !absent(openStatus(HKEY_CURRENT_USER, classKey("\\InprocServer32"), OtherView));
+}
+
+// RegisterTypeLibForUser writes under HKCU's classes; Wine writes machine-wide instead, which the
+// merged classes root shows.
+bool ownLibraryRegistered() noexcept {
+  return openStatus(HKEY_CURRENT_USER, ownLibraryKey(Classes), 0) == ERROR_SUCCESS ||
+         openStatus(HKEY_CLASSES_ROOT, ownLibraryKey(""), 0) == ERROR_SUCCESS;
+}
+
+// Only this bitness's entry of the type library: its other entries and interfaces stay.
+LSTATUS removeOwnLibraryKey() noexcept {
+  if (openStatus(HKEY_CURRENT_USER, ownLibraryKey(Classes), 0) == ERROR_SUCCESS)
+    return removeTree(HKEY_CURRENT_USER, ownLibraryKey(Classes));
+  return removeTree(HKEY_CLASSES_ROOT, ownLibraryKey(""));
+}
+
+HRESULT unregisterAll() noexcept {
   HRESULT result = S_OK;
   auto keep = [&](LSTATUS s) {
     if (s != ERROR_SUCCESS && SUCCEEDED(result)) result = HRESULT_FROM_WIN32(s);
   };
-  keep(removeTree(addinKey()));
-  if (typeLibraryRegistered()) {
+  keep(removeTree(HKEY_CURRENT_USER, addinKey()));
+  keep(removeTree(HKEY_CURRENT_USER, classKey()));
+  if (otherViewRegistered()) {
+    // The other bitness's editor still loads the add-in through the shared keys.
+    keep(removeOwnLibraryKey());
+    return result;
+  }
+  if (ownLibraryRegistered()) {
     HRESULT hr = UnRegisterTypeLibForUser(win32::iids::Library, 1, 0, 0, LibrarySyskind);
     if (FAILED(hr) && SUCCEEDED(result)) result = hr;
   }
-  keep(removeTree(progIdKey()));
-  keep(removeTree(classKey()));
+  keep(removeTree(HKEY_CURRENT_USER, progIdKey()));
   return result;
 }
 
@@ -90,12 +160,12 @@ HRESULT registerAll() {
   const std::wstring libId = win32::widen(id::LibId);
 
   for (LSTATUS s : {setString(classKey(), nullptr, progId),
-                    setString(classKey() + L"\\InprocServer32", nullptr, path),
-                    setString(classKey() + L"\\InprocServer32", L"ThreadingModel", L"Apartment"),
-                    setString(classKey() + L"\\ProgID", nullptr, progId),
-                    setString(classKey() + L"\\TypeLib", nullptr, libId),
+                    setString(classKey("\\InprocServer32"), nullptr, path),
+                    setString(classKey("\\InprocServer32"), L"ThreadingModel", L"Apartment"),
+                    setString(classKey("\\ProgID"), nullptr, progId),
+                    setString(classKey("\\TypeLib"), nullptr, libId),
                     setString(progIdKey(), nullptr, progId),
-                    setString(progIdKey() + L"\\CLSID", nullptr, clsid)})
+                    setString(progIdKey("\\CLSID"), nullptr, clsid)})
     if (s != ERROR_SUCCESS) return HRESULT_FROM_WIN32(s);
 
   win32::ComPtr<ITypeLib> lib;
@@ -103,7 +173,7 @@ HRESULT registerAll() {
   if (SUCCEEDED(hr)) hr = RegisterTypeLibForUser(lib.get(), const_cast<OLECHAR*>(path.c_str()), nullptr);
   if (FAILED(hr)) return hr;
 
-  const std::wstring addin = addinKey();
+  const Path addin = addinKey();
   for (LSTATUS s : {setString(addin, L"FriendlyName", win32::widen(id::FriendlyName)),
                     setString(addin, L"Description", win32::widen(id::Description)),
                     setDword(addin, L"LoadBehavior", id::LoadBehavior)})
@@ -116,21 +186,18 @@ HRESULT registerAll() {
 }  // namespace tessary
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
+  HRESULT hr = E_UNEXPECTED;
   try {
-    HRESULT hr = tessary::registerAll();
-    // Nothing half-written: a failed registration takes back all of it.
-    if (FAILED(hr)) tessary::unregisterAll();
-    return hr;
+    hr = tessary::registerAll();
+  } catch (const std::bad_alloc&) {
+    hr = E_OUTOFMEMORY;
   } catch (...) {
-    tessary::unregisterAll();
-    return E_UNEXPECTED;
+    hr = E_UNEXPECTED;
   }
+  // Nothing half-written: a failed registration takes back all of it (outside the try: taking
+  // back cannot throw, and a failure is reported as itself).
+  if (FAILED(hr)) tessary::unregisterAll();
+  return hr;
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  try {
-    return tessary::unregisterAll();
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
-}
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return tessary::unregisterAll(); }
