@@ -78,10 +78,10 @@ class Extensibility final : public win32::WithoutTypeInfo<IDTExtensibility2> {
   ConnectObject& outer_;
 };
 
-class ConnectObject final : public win32::ComObject<_Connect, ISupportErrorInfo> {
+class ConnectObject final : public win32::ComObject<_Connect, ISupportErrorInfo>, private platform::Lifetime {
  public:
   ConnectObject()
-      : extensibility_(*this), connect_(platform::Services{settings_, messageBox_, keyboard_, hosts_}) {}
+      : extensibility_(*this), connect_(platform::Services{settings_, messageBox_, keyboard_, hosts_}, this) {}
 
   addin::Connect& core() noexcept { return connect_; }
 
@@ -116,6 +116,7 @@ class ConnectObject final : public win32::ComObject<_Connect, ISupportErrorInfo>
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    if (!names || !ids) return E_POINTER;
     HRESULT hr = loadTypeInfo();
     if (FAILED(hr)) return hr;
     return DispGetIDsOfNames(vtableInfo_.get(), names, count, ids);
@@ -297,6 +298,17 @@ class ConnectObject final : public win32::ComObject<_Connect, ISupportErrorInfo>
       body(b);
       *arg = vb(b);
     });
+  }
+
+  // A running command keeps the object and the module: the host may release its last reference
+  // (the Add-In Manager unloading the add-in) while the command waits in a dialog.
+  void hold() noexcept override {
+    AddRef();
+    lockModule(true);
+  }
+  void release() noexcept override {
+    lockModule(false);
+    Release();
   }
 
   Extensibility extensibility_;

@@ -18,8 +18,12 @@ constexpr DISPID ClickId = 1;
 // Reads a by-reference Boolean argument; null when the caller passed it by value.
 VARIANT_BOOL* boolRef(VARIANT& v, VARIANT_BOOL& byValue) {
   if (V_VT(&v) == (VT_BOOL | VT_BYREF)) return V_BOOLREF(&v);
-  if (V_VT(&v) == (VT_VARIANT | VT_BYREF) && V_VT(V_VARIANTREF(&v)) == VT_BOOL)
-    return &V_BOOL(V_VARIANTREF(&v));
+  if (V_VT(&v) == (VT_VARIANT | VT_BYREF) && V_VARIANTREF(&v)) {
+    // A Variant of the caller's that holds the Boolean, or a reference to it.
+    VARIANT& inner = *V_VARIANTREF(&v);
+    if (V_VT(&inner) == VT_BOOL) return &V_BOOL(&inner);
+    if (V_VT(&inner) == (VT_BOOL | VT_BYREF) && V_BOOLREF(&inner)) return V_BOOLREF(&inner);
+  }
   byValue = fromVariant(v).asBool() ? VARIANT_TRUE : VARIANT_FALSE;
   return &byValue;
 }
@@ -37,6 +41,7 @@ class ClickSink final : public DispatchObject<> {
 
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {
+    if (!names || !ids) return E_POINTER;
     for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
     if (count == 1 && _wcsicmp(names[0], L"Click") == 0) {
       ids[0] = ClickId;
@@ -48,7 +53,10 @@ class ClickSink final : public DispatchObject<> {
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
                                    EXCEPINFO* info, UINT*) override {
     if (id != ClickId) return DISP_E_MEMBERNOTFOUND;
-    if (!params || params->cArgs != 3 || params->cNamedArgs != 0) return DISP_E_BADPARAMCOUNT;
+    if (!params || params->cArgs != 3 || params->cNamedArgs != 0 || !params->rgvarg) return DISP_E_BADPARAMCOUNT;
+    // The handler may end this subscription (the add-in unloaded from inside a command): the
+    // source then lets the sink go while this call is still on it.
+    ComPtr<IDispatch> self(this);
     VARIANT_BOOL handledValue = 0, cancelValue = 0;
     VARIANT_BOOL *handled = nullptr, *cancel = nullptr;
     bool h = false, c = false;

@@ -8,7 +8,7 @@
 
 namespace win32 {
 
-automation::Object RunningObjectLookup::getActiveObject(const std::string& progId) {
+platform::ActiveObject RunningObjectLookup::getActiveObject(const std::string& progId) {
   auto notRunning = [&] {
     automation::fail("ActiveX component can't create object: no running " + progId,
                      automation::errors::CantCreateObject);
@@ -18,9 +18,14 @@ automation::Object RunningObjectLookup::getActiveObject(const std::string& progI
   ComPtr<IUnknown> unknown;
   // The table may answer "not found" with a success code and no object.
   if (FAILED(GetActiveObject(clsid, nullptr, unknown.put())) || !unknown) notRunning();
+  // Unmarshalled into the apartment that registered it, the object is itself; from anywhere else
+  // it is a proxy, and COM's proxy manager answers IClientSecurity without a call to the object.
+  // The editor calls add-ins on the thread its host registered from, so a proxy is another
+  // instance: hand out nothing, so that nothing at all (not even QueryInterface) reaches it.
+  if (unknown.query<IClientSecurity>(IID_IClientSecurity)) return {{}, false};
   auto dispatch = unknown.query<IDispatch>(IID_IDispatch);
   if (!dispatch) notRunning();
-  return adoptDispatch(dispatch.get());
+  return {adoptDispatch(dispatch.get()), true};
 }
 
 }  // namespace win32

@@ -20,8 +20,9 @@ std::vector<INPUT> inputsFor(const std::vector<platform::keystrokes::Key>& keys)
   out.reserve(keys.size() * 2);
   for (const auto& key : keys) {
     if (key.enter) {
-      // A real Enter key: a VK_PACKET carriage return gives no WM_KEYDOWN VK_RETURN.
-      addKey(out, VK_RETURN, 0, 0);
+      // A real Enter key: a VK_PACKET carriage return gives no WM_KEYDOWN VK_RETURN. Some
+      // windows read the scan code of the key message, so it travels too.
+      addKey(out, VK_RETURN, static_cast<WORD>(MapVirtualKeyW(VK_RETURN, MAPVK_VK_TO_VSC)), 0);
     } else if (key.ch >= 0x10000) {
       char32_t c = key.ch - 0x10000;
       addKey(out, 0, static_cast<WORD>(0xD800 + (c >> 10)), KEYEVENTF_UNICODE);

@@ -31,10 +31,11 @@ class SendInputKeyboard final : public platform::Keyboard {
 // The input events for parsed keys: Unicode characters as UTF-16 units, Enter as VK_RETURN.
 std::vector<INPUT> inputsFor(const std::vector<platform::keystrokes::Key>& keys);
 
-// GetObject(, progId): the running object table, nothing is started.
+// GetObject(, progId): the running object table, nothing is started. An object of another
+// process is reported as such and not handed out.
 class RunningObjectLookup final : public platform::HostLookup {
  public:
-  automation::Object getActiveObject(const std::string& progId) override;
+  platform::ActiveObject getActiveObject(const std::string& progId) override;
 };
 
 }  // namespace win32

@@ -86,6 +86,7 @@ struct FileNode : HostNode {
     auto& f = file();
     if (sameName(m, "Name") && isGet(k)) return Value(f.name);
     if (sameName(m, "Close") && isGet(k)) {
+      host->waiting("Close");
       if (f.closeFails) fail("Method 'Close' of object '" + kind() + "' failed", 440);
       f.open = false;
       host->closed.push_back(f.name);
@@ -173,6 +174,7 @@ struct DialogNode : HostNode {
       auto& d = host->dialogs.at(number);
       if (d.showFails) fail("Show method of Dialog class failed", 1004);
       ++d.shown;
+      host->waiting("Show");
       return Value::i4(0);  // the user cancelled; nobody looks
     }
     noSuchMember(m);
@@ -240,6 +242,7 @@ struct HostControlNode : HostNode {
         fail("Method 'Execute' of object '_CommandBarButton' failed",
              static_cast<int32_t>(0x80004005));
       ++c.executed;
+      host->waiting("Execute");
       return {};
     }
     noSuchMember(m);
@@ -274,6 +277,7 @@ struct DoCmdNode : HostNode {
   Value invoke(std::string_view m, Invoke k, std::span<const Value>,
                std::span<const NamedArg>) override {
     if (isGet(k) && sameName(m, "Close")) {
+      host->waiting("Close");
       ++host->docmdCloses;
       return {};
     }
@@ -381,7 +385,7 @@ Object Host::application() const {
 }
 
 void Host::install(ModelHostLookup& lookup) const {
-  lookup.factories[state_->progId] = [world = world_, host = state_]() -> Object {
+  lookup.factories[state_->progId] = [world = world_, host = state_]() -> platform::ActiveObject {
     Value progId(host->progId);
     world->enter("RunningObjectTable", "GetActiveObject", Invoke::Get, std::span(&progId, 1), {});
     if (!host->running)
@@ -389,7 +393,7 @@ void Host::install(ModelHostLookup& lookup) const {
       fail("ActiveX component can't create object: no running " + host->progId,
            automation::errors::CantCreateObject);
     std::shared_ptr<State> log = world;
-    return wrap(log, std::make_shared<ApplicationNode>(log, host));
+    return {wrap(log, std::make_shared<ApplicationNode>(log, host)), !host->otherProcess};
   };
 }
 
@@ -491,6 +495,11 @@ HostBuilder& HostBuilder::hidden() {
 
 HostBuilder& HostBuilder::notRunning() {
   state_->running = false;
+  return *this;
+}
+
+HostBuilder& HostBuilder::inAnotherProcess() {
+  state_->otherProcess = true;
   return *this;
 }
 

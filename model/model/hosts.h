@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -30,6 +31,7 @@ struct HostState {
   HostKind kind = HostKind::Excel;
   std::string progId;
   bool running = true;  // false: the lookup finds no instance
+  bool otherProcess = false;  // true: the instance found runs in another process
   bool visible = true;
   std::vector<bool> visibleWrites;  // every value put on "Visible", in order
 
@@ -64,6 +66,14 @@ struct HostState {
 
   int docmdCloses = 0;  // Access: "Close" on "DoCmd" (closes the active window)
 
+  // Runs inside the calls during which a real host waits for the user (a dialog's Show, an Open
+  // control's Execute, a file's Close, DoCmd.Close) and the editor still delivers clicks; the
+  // argument names the call ("Show"). A test re-enters the add-in from here.
+  std::function<void(const std::string& call)> whileWaiting;
+  void waiting(const std::string& call) const {
+    if (auto hook = whileWaiting) hook(call);
+  }
+
   File* file(const std::string& name);
   AddIn* addIn(const std::string& name);
 };
@@ -77,7 +87,9 @@ class Host {
   Object application() const;
   // Registers the host in the lookup under its program identifier. Each lookup is logged as
   // "RunningObjectTable.GetActiveObject" (so fault injection can fail it) and hands out a fresh
-  // reference; a host built notRunning() fails it like GetObject does.
+  // reference; a host built notRunning() fails it like GetObject does, and one built
+  // inAnotherProcess() is reported as living outside the caller's process (still handed out, so
+  // a test sees whether anything is called on it).
   void install(ModelHostLookup& lookup) const;
 
   HostState& state() const { return *state_; }
@@ -114,6 +126,8 @@ class HostBuilder {
   HostBuilder& withoutOpenCommand();
   HostBuilder& hidden();
   HostBuilder& notRunning();
+  // Another instance of the program, started first: the table finds it, in another process.
+  HostBuilder& inAnotherProcess();
   Host build();
 
  private:

@@ -17,8 +17,14 @@ std::string RecordingSettings::get(const std::string& app, const std::string& se
   return it == values.end() ? defaultValue : it->second;
 }
 
+void RecordingMessageBox::show(const std::string& text) {
+  shown.push_back(text);
+  if (auto hook = whileShown) hook(text);
+}
+
 platform::MessageBox::Answer RecordingMessageBox::ask(const std::string& text) {
   shown.push_back(text);
+  if (auto hook = whileShown) hook(text);
   if (answers.empty()) return Answer::Cancel;
   auto a = answers.front();
   answers.pop_front();
@@ -33,14 +39,14 @@ void ModelKeyboard::type(const std::string& notation) {
   for (const auto& k : keys) target->text += k.enter ? std::string("\n") : platform::keystrokes::toUtf8(k.ch);
 }
 
-Object ModelHostLookup::getActiveObject(const std::string& progId) {
+platform::ActiveObject ModelHostLookup::getActiveObject(const std::string& progId) {
   lookups.push_back(progId);
   if (auto f = factories.find(progId); f != factories.end()) return f->second();
   auto it = running.find(progId);
   if (it == running.end() || it->second.empty())
     automation::fail("ActiveX component can't create object: no running " + progId,
                      automation::errors::CantCreateObject);
-  return it->second;
+  return {it->second, true};
 }
 
 Harness::Harness(Editor e) : editor(std::move(e)), keyboard(editor.shared()) {}

@@ -32,8 +32,10 @@ class RecordingMessageBox : public platform::MessageBox {
  public:
   std::vector<std::string> shown;  // every text shown, OK boxes and questions alike
   std::deque<Answer> answers;      // scripted answers to ask(); Cancel when none is left
+  // Runs while a box is up (its text as argument): the editor still delivers clicks then.
+  std::function<void(const std::string& text)> whileShown;
 
-  void show(const std::string& text) override { shown.push_back(text); }
+  void show(const std::string& text) override;
   Answer ask(const std::string& text) override;
 };
 
@@ -51,11 +53,11 @@ class ModelKeyboard : public platform::Keyboard {
 // The running-object table of model hosts, by program identifier.
 class ModelHostLookup : public platform::HostLookup {
  public:
-  std::map<std::string, Object> running;
+  std::map<std::string, Object> running;  // objects of the caller's process
   // Hosts that hand out a fresh reference on every lookup, and may refuse it (see Host::install).
-  std::map<std::string, std::function<Object()>> factories;
+  std::map<std::string, std::function<platform::ActiveObject()>> factories;
   std::vector<std::string> lookups;
-  Object getActiveObject(const std::string& progId) override;
+  platform::ActiveObject getActiveObject(const std::string& progId) override;
 };
 
 // Everything a test needs to connect the add-in to a model editor.

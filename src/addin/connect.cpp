@@ -1,5 +1,7 @@
 #include "addin/connect.h"
 
+#include <utility>
+
 #include "addin/identity.h"
 #include "editor/vbe.h"
 
@@ -14,26 +16,71 @@ void EventMember::set(const Object& events) {
 }
 
 namespace {
-automation::ClickHandler buttonHandler(Connect* self) {
-  return [self](const Object& cmdbar, bool& handled, bool& cancelDefault) {
-    self->BtnsN_Click(cmdbar, handled, cancelDefault);
-  };
-}
+
+// Holds the owner from construction to destruction. Declared first in a scope, it ends last, after
+// everything else there that touches the add-in.
+class Hold {
+ public:
+  explicit Hold(platform::Lifetime* owner) noexcept : owner_(owner) {
+    if (owner_) owner_->hold();
+  }
+  ~Hold() {
+    if (owner_) owner_->release();
+  }
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+
+ private:
+  platform::Lifetime* owner_;
+};
+
+class Busy {
+ public:
+  explicit Busy(bool& flag) noexcept : flag_(flag), was_(std::exchange(flag, true)) {}
+  ~Busy() { flag_ = was_; }
+  Busy(const Busy&) = delete;
+  Busy& operator=(const Busy&) = delete;
+
+ private:
+  bool& flag_;
+  bool was_;
+};
+
 }  // namespace
 
-Connect::Connect(platform::Services services)
+Connect::Connect(platform::Services services, platform::Lifetime* owner)
     : services_(services),
-      btns_{EventMember(buttonHandler(this)), EventMember(buttonHandler(this)),
-            EventMember(buttonHandler(this)), EventMember(buttonHandler(this)),
-            EventMember(buttonHandler(this)), EventMember(buttonHandler(this))},
+      owner_(owner),
+      btns_{EventMember(buttonHandler()), EventMember(buttonHandler()), EventMember(buttonHandler()),
+            EventMember(buttonHandler()), EventMember(buttonHandler()), EventMember(buttonHandler())},
       CmdReferenceSet_([this](const Object& cmdbar, bool& handled, bool& cancelDefault) {
-        CmdReferenceSet_Click(cmdbar, handled, cancelDefault);
+        clicked(&Connect::CmdReferenceSet_Click, cmdbar, handled, cancelDefault);
       }) {}
+
+automation::ClickHandler Connect::buttonHandler() {
+  return [this](const Object& cmdbar, bool& handled, bool& cancelDefault) {
+    clicked(&Connect::BtnsN_Click, cmdbar, handled, cancelDefault);
+  };
+}
+
+// The editor keeps delivering clicks while a command waits in a host's dialog or a message box.
+// The commands assume they run one at a time, so a click meanwhile does nothing at all (a
+// References click then leaves the editor's own dialog to open); and the add-in may be unloaded
+// meanwhile, so it is held until the command has returned.
+void Connect::clicked(ClickBody body, const Object& cmdbar, bool& handled, bool& CancelDefault) {
+  if (busy_) return;
+  Hold hold(owner_);
+  Busy busy(busy_);
+  (this->*body)(cmdbar, handled, CancelDefault);
+}
 
 // Subscriptions end first (declared last), so no click reaches a half-destroyed object.
 Connect::~Connect() = default;
 
 void Connect::AddinInstance_OnConnection(const Object& Application, int32_t ConnectMode) {
+  // The message box of a failed connection lets clicks and an unload through, as a command does.
+  Hold hold(owner_);
+  Busy busy(busy_);
   try {
     VBInstance_ = editor::VBE::from(Application).object();
     if (ConnectMode != 2) ToolbarAdd();

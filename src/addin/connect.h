@@ -30,7 +30,8 @@ class EventMember {
 // every method that fails throws automation::Failure (the status the interface returns).
 class Connect {
  public:
-  explicit Connect(platform::Services services);
+  // `owner`, when given, is held for as long as a click's command or the connection runs.
+  explicit Connect(platform::Services services, platform::Lifetime* owner = nullptr);
   ~Connect();
   Connect(const Connect&) = delete;
   Connect& operator=(const Connect&) = delete;
@@ -73,11 +74,18 @@ class Connect {
   void BtnsN_Click(const Object& cmdbar, bool& handled, bool& CancelDefault);
 
   platform::Services& services() noexcept { return services_; }
+  // A click's command or the connection is running; clicks that arrive meanwhile are ignored.
+  bool busy() const noexcept { return busy_; }
 
  private:
   void btncreate(Value& cmdbarname, Value& caption);
+  automation::ClickHandler buttonHandler();
+  using ClickBody = void (Connect::*)(const Object&, bool&, bool&);
+  void clicked(ClickBody body, const Object& cmdbar, bool& handled, bool& CancelDefault);
 
   platform::Services services_;
+  platform::Lifetime* owner_;
+  bool busy_ = false;
   Object VBInstance_;
   Object c_;
   std::string btncaption_;

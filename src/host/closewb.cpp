@@ -1,6 +1,7 @@
 #include "addin/connect.h"
 #include "editor/vbe.h"
 #include "host/hosts.h"
+#include "host/instance.h"
 #include "platform/text.h"
 
 namespace addin {
@@ -55,10 +56,11 @@ void Connect::closewb() {
   editor::VBE vbe(VBInstance_);
   if (vbe.VBProjects().Count() == 0) return;
   const std::string file = getwbname().asString();
-  const auto kind = host::find(getappname());
+  const std::string appName = getappname();
+  const auto kind = host::find(appName);
   if (kind == host::Kind::None) return;
 
-  Object app = services_.hosts.getActiveObject(host::row(kind).progId);
+  Object app = host::ownInstance(services_.hosts, kind, appName);
   switch (kind) {
     case host::Kind::Excel:
       attempt([&] {

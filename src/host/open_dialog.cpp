@@ -1,16 +1,21 @@
 #include "addin/connect.h"
 #include "editor/vbe.h"
 #include "host/hosts.h"
+#include "host/instance.h"
 
 namespace addin {
 
 void Connect::UseFileDialogOpen() {
+  // The dialog waits for the user, who may unload the add-in meanwhile: the editor is shown again
+  // through this handle, not through the member that the unload empties.
+  const editor::VBE vbe(VBInstance_);
   Object app;
   try {
-    const auto kind = host::find(getappname());
+    const std::string appName = getappname();
+    const auto kind = host::find(appName);
     if (kind == host::Kind::None) return;
     const auto& row = host::row(kind);
-    app = services_.hosts.getActiveObject(row.progId);
+    app = host::ownInstance(services_.hosts, kind, appName);
     if (kind == host::Kind::Excel || kind == host::Kind::Word) {
       Object dialogHost = app.get("Application").asObject();
       dialogHost.put("Visible", Value::boolean(false));
@@ -23,7 +28,9 @@ void Connect::UseFileDialogOpen() {
           .asObject()
           .call("Execute");
     }
-    editor::VBE(VBInstance_).MainWindow().setVisible(true);
+    vbe.MainWindow().setVisible(true);
+  } catch (const host::OtherInstance&) {
+    throw;  // that instance is not ours to show again
   } catch (const automation::Failure&) {
     // Recovery: show the host again. Without a host object this fails too, and that failure,
     // not a crash, is what the caller receives.

@@ -34,11 +34,30 @@ class Keyboard {
   virtual void type(const std::string& notation) = 0;
 };
 
+// What the running-object table holds under a program identifier: the instance started first,
+// which need not be the one whose editor this is.
+struct ActiveObject {
+  automation::Object object;
+  // False: the object lives in another process, so it is another instance of the program. Nothing
+  // may be called on it, and the lookup may leave `object` empty rather than reach into it.
+  bool inThisProcess = true;
+};
+
 // The running-object lookup by program identifier (GetObject with the path left out).
 class HostLookup {
  public:
   virtual ~HostLookup() = default;
-  virtual automation::Object getActiveObject(const std::string& progId) = 0;
+  virtual ActiveObject getActiveObject(const std::string& progId) = 0;
+};
+
+// Whoever owns the add-in object. A command holds it while it runs: the user can unload the add-in
+// while a dialog of the command is open, and the object must outlive the command all the same.
+class Lifetime {
+ public:
+  virtual ~Lifetime() = default;
+  virtual void hold() noexcept = 0;
+  // May destroy the add-in object: its caller touches nothing of it afterwards.
+  virtual void release() noexcept = 0;
 };
 
 struct Services {

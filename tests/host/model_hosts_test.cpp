@@ -45,7 +45,9 @@ TEST(ModelHosts, LookupsAreLoggedAndHandOutReferencesThatAreCounted) {
   auto pp = HostBuilder(e, HostKind::PowerPoint).build();
   pp.install(lookup);
   {
-    auto app = lookup.getActiveObject("PowerPoint.Application");
+    auto found = lookup.getActiveObject("PowerPoint.Application");
+    EXPECT_TRUE(found.inThisProcess);
+    auto& app = found.object;
     EXPECT_EQ(e.liveReferences(), 1);
     EXPECT_FALSE(app.get("Application").asObject().empty());
   }
@@ -56,6 +58,17 @@ TEST(ModelHosts, LookupsAreLoggedAndHandOutReferencesThatAreCounted) {
   EXPECT_THROW(lookup.getActiveObject("PowerPoint.Application"), automation::Failure);
   EXPECT_EQ(model::hostKindOf("Microsoft Office Access"), HostKind::Access);
   EXPECT_FALSE(model::hostKindOf("Microsoft Access").has_value());
+}
+
+TEST(ModelHosts, AHostOfAnotherProcessIsFoundAndSaysSo) {
+  model::Editor e;
+  model::ModelHostLookup lookup;
+  HostBuilder(e, HostKind::Excel).build().install(lookup);
+  HostBuilder(e, HostKind::Word).inAnotherProcess().build().install(lookup);
+  EXPECT_TRUE(lookup.getActiveObject("Excel.Application").inThisProcess);
+  auto other = lookup.getActiveObject("Word.Application");
+  EXPECT_FALSE(other.inThisProcess);
+  EXPECT_FALSE(other.object.empty()) << "handed out, so that a test sees what is called on it";
 }
 
 }  // namespace

@@ -86,16 +86,16 @@ class Proxy : public automation::Dispatch {
 class RecordingLookup : public platform::HostLookup {
  public:
   RecordingLookup(Recorder* r, platform::HostLookup& real) : r_(r), real_(real) {}
-  Object getActiveObject(const std::string& progId) override {
+  platform::ActiveObject getActiveObject(const std::string& progId) override {
     Op op(Op::Type::Lookup, -1);
     op.member = progId;
     r_->ops().push_back(std::move(op));
     size_t at = r_->ops().size() - 1;
-    Object o = real_.getActiveObject(progId);
-    if (o.empty()) return o;
+    platform::ActiveObject found = real_.getActiveObject(progId);
+    if (found.object.empty()) return found;
     int s = r_->newSlot();
     r_->ops()[at].result = s;
-    return r_->proxy(o, s);
+    return {r_->proxy(found.object, s), found.inThisProcess};
   }
 
  private:
@@ -201,7 +201,7 @@ void Replay::run() {
           subscriptions_.push_back(slots_[op.target].target()->subscribe([](const Object&, bool&, bool&) {}));
           break;
         case Op::Type::Lookup: {
-          Object o = lookup_.getActiveObject(op.member);
+          Object o = lookup_.getActiveObject(op.member).object;
           if (op.result >= 0) slots_[op.result] = o;
           break;
         }

@@ -19,6 +19,7 @@
 #include "com_ptr.h"
 #include "extensibility.h"
 #include "model/editor.h"
+#include "model/hosts.h"
 
 namespace testbed {
 
@@ -169,6 +170,33 @@ class RunningObject {
   win32::ComPtr<IDispatch> server_;
   DWORD cookie_ = 0;
   HRESULT status_ = E_FAIL;
+};
+
+// Another instance of a host: a model host of the given kind with one file open, registered in the
+// Running Object Table by a second process (tessary_host_process, beside this program), which
+// this process reaches only through COM's proxies. Told to quit at the latest when destroyed.
+class HostInAnotherProcess {
+ public:
+  HostInAnotherProcess(model::HostKind kind, const std::string& file);
+  ~HostInAnotherProcess();
+  HostInAnotherProcess(const HostInAnotherProcess&) = delete;
+  HostInAnotherProcess& operator=(const HostInAnotherProcess&) = delete;
+
+  // Its host is registered and it serves calls.
+  bool ready() const { return ready_; }
+  // Tells it to quit and waits. Its exit code: 0 when nothing was called on its host and the host
+  // is as it was, 1 when it was driven, other values when the process failed. report() then
+  // holds what it saw: "call ..." lines, then the file, the add-in, the window, the references.
+  int finish();
+  const std::string& report() const { return report_; }
+
+ private:
+  HANDLE readyEvent_ = nullptr, quitEvent_ = nullptr;
+  PROCESS_INFORMATION process_{};
+  std::wstring reportPath_;
+  std::string report_;
+  bool ready_ = false;
+  int exitCode_ = -1;
 };
 
 // The add-in's DisplayOnConnect setting where VB's SaveSetting keeps it

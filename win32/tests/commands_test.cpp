@@ -373,6 +373,54 @@ void hostCommandsThroughTheRunningObjectTable(testbed::Addin& addin) {
   }
 }
 
+// Two instances of a host: the table holds the one started first, in a second process. A click in
+// this editor is refused and that instance is left as it was; with the editor's own instance in the
+// table instead, the same click drives it as always.
+void anotherInstanceOfTheHostIsLeftAlone(testbed::Addin& addin) {
+  struct Case {
+    HostKind kind;
+    const char* display;
+    const char* file;
+  };
+  for (const Case& c : {Case{HostKind::Excel, "Microsoft Excel", "Budget.xlsm"},
+                        Case{HostKind::Word, "Microsoft Word", "Report.docm"}}) {
+    const char* const file = c.file;
+    for (int button : {6, 5}) {
+      std::printf("  button %d, %s of another process\n", button, c.display);
+      model::Editor e = model::EditorBuilder().host(c.display).project("VBAProject", file).component("Module1", 1).build();
+      e.world().mainWindow->visible = false;
+      testbed::HostInAnotherProcess other(c.kind, file);
+      CHECK(other.ready());
+      std::string click;
+      {
+        testbed::MessageBoxes boxes;
+        CHECK_HR(addin.connect(e.vbe(), 0), S_OK);
+        click = describe(e.click(Bar, button));
+        CHECK_HR(addin.disconnect(1), S_OK);
+        addin.release();
+        CHECK(boxes.texts().empty());
+      }
+      int code = other.finish();
+      CHECK_EQ(click, "cancelled no, built-in ran no\nfailure: The running " + std::string(c.display) +
+                          " found is another instance, not the one whose editor this is: nothing was changed.\n");
+      CHECK_EQ(code, 0);
+      if (!CHECK_EQ(other.report(), "file open\nadd-in installed\nwindow visible\nvisible written 0x\nreferences 0\n"))
+        std::printf("    exit code %d, the other instance saw:\n%s", code, other.report().c_str());
+      // Nor was the editor's window shown.
+      CHECK(callLog(e).find("MainWindow") == std::string::npos);
+      CHECK(!e.world().mainWindow->visible);
+      CHECK_EQ(e.liveReferences(), 0);
+    }
+    Both closed = compare(addin, "button 6, own instance", hosted(c.kind, c.display, file, [file](auto& h) { h.file(file); }),
+                          clickButton(6));
+    CHECK_EQ(closed.dll.hostFiles.find(std::string("open:; closed: ") + file), 0u);
+    Both opened = compare(addin, "button 5, own instance", hosted(c.kind, c.display, file, [file](auto& h) { h.file(file); }),
+                          clickButton(5));
+    CHECK(opened.dll.hostFiles.find(c.kind == HostKind::Excel ? "dialog 1 shown 1" : "dialog 80 shown 1") != std::string::npos);
+    CHECK(opened.dll.calls.find(std::string(model::progIdOf(c.kind)) + ".Visible = (Bool False)") != std::string::npos);
+  }
+}
+
 void aFailingConnectionIsShownInAMessageBox(testbed::Addin& addin) {
   Build notAnEditor = [] { return Setup{model::EditorBuilder().notAnEditor().build(), std::nullopt}; };
   Both b = compare(addin, "connection to something that is not the editor", notAnEditor,
@@ -394,6 +442,7 @@ int main() {
       windowCommandsOnTheSampleWorkspace(addin);
       referenceReportTypedIntoTheEditControl(addin);
       hostCommandsThroughTheRunningObjectTable(addin);
+      anotherInstanceOfTheHostIsLeftAlone(addin);
       aFailingConnectionIsShownInAMessageBox(addin);
     }
     testbed::clearSettings();

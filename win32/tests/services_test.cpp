@@ -2,6 +2,8 @@
 // into a real edit control, and the running-object lookup.
 #include <windows.h>
 
+#include <vector>
+
 #include "check.h"
 #include "model/hosts.h"
 #include "model/platform.h"
@@ -89,10 +91,15 @@ void messageBoxesCarryTheTextAndTheAnswer() {
 }
 
 // Key-downs of Enter this thread dispatched: "~" must be the real key, not a typed carriage return.
+// Their scan codes too: some windows read the key from the scan code, not the virtual key.
 int enterKeys = 0;
+std::vector<UINT> enterScanCodes;
 LRESULT CALLBACK countEnter(int code, WPARAM w, LPARAM l) {
   auto* m = reinterpret_cast<MSG*>(l);
-  if (code == HC_ACTION && w == PM_REMOVE && m->message == WM_KEYDOWN && m->wParam == VK_RETURN) ++enterKeys;
+  if (code == HC_ACTION && w == PM_REMOVE && m->message == WM_KEYDOWN && m->wParam == VK_RETURN) {
+    ++enterKeys;
+    enterScanCodes.push_back((static_cast<UINT>(m->lParam) >> 16) & 0xFF);
+  }
   return CallNextHookEx(nullptr, code, w, l);
 }
 
@@ -122,6 +129,9 @@ void sendInputTypesIntoTheFocusedWindow() {
   CHECK(hook != nullptr);
   CHECK_EQ(typed(keys, target, "~~"), "\n\n");
   CHECK_EQ(enterKeys, 2);
+  const UINT enterScan = MapVirtualKeyW(VK_RETURN, MAPVK_VK_TO_VSC);
+  CHECK(enterScan != 0);
+  CHECK(enterScanCodes == std::vector<UINT>(2, enterScan));
   if (hook) UnhookWindowsHookEx(hook);
   // The text moved into the model window, as a user saw it.
   CHECK_EQ(editor.immediate()->text,
@@ -155,7 +165,9 @@ void hostLookupFindsOnlyRunningObjects() {
   {
     testbed::RunningObject running("Tessary.ServicesTestHost", host.application());
     CHECK(running.ready());
-    automation::Object found = lookup.getActiveObject("Tessary.ServicesTestHost");
+    platform::ActiveObject active = lookup.getActiveObject("Tessary.ServicesTestHost");
+    CHECK(active.inThisProcess);
+    automation::Object& found = active.object;
     CHECK(!found.empty());
     // The object found is the running host: calls on it reach it.
     if (!found.empty()) {
@@ -178,6 +190,23 @@ void hostLookupFindsOnlyRunningObjects() {
   CHECK_EQ(editor.liveReferences(), 0);
 }
 
+// An object registered by a second process is found as a proxy: reported as another process's
+// and not handed out, and that process saw no call on its host.
+void hostLookupTellsAnObjectOfAnotherProcess() {
+  win32::RunningObjectLookup lookup;
+  testbed::HostInAnotherProcess other(model::HostKind::Word, "Report.docm");
+  CHECK(other.ready());
+  if (other.ready()) {
+    platform::ActiveObject found = lookup.getActiveObject("Word.Application");
+    CHECK(!found.inThisProcess);
+    CHECK(found.object.empty());
+  }
+  int code = other.finish();
+  CHECK_EQ(code, 0);
+  if (!CHECK_EQ(other.report(), "file open\nadd-in installed\nwindow visible\nvisible written 0x\nreferences 0\n"))
+    std::printf("    exit code %d, report:\n%s", code, other.report().c_str());
+}
+
 }  // namespace
 
 int main() {
@@ -186,6 +215,7 @@ int main() {
   messageBoxesCarryTheTextAndTheAnswer();
   sendInputTypesIntoTheFocusedWindow();
   hostLookupFindsOnlyRunningObjects();
+  hostLookupTellsAnObjectOfAnotherProcess();
   CoUninitialize();
   return check::finish("services");
 }
