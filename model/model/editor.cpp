@@ -1,6 +1,7 @@
 #include "model/editor.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace model {
 
@@ -268,6 +269,20 @@ struct VBENode : Node {
 
 std::shared_ptr<State> World::self() { return shared_from_this(); }
 
+const Captions* captionsFor(const std::string& language) {
+  static const Captions english{"Immediate", "Object Browser", "&Save "};
+  static const Captions german{"Direktbereich", "Objektkatalog", "&Speichern "};
+  if (language == "en") return &english;
+  if (language == "de") return &german;
+  return nullptr;
+}
+
+std::shared_ptr<WindowNode> World::windowOfType(int32_t type) const {
+  for (auto& win : windows)
+    if (win->type == type) return win;
+  return nullptr;
+}
+
 std::shared_ptr<WindowNode> World::window(const std::string& caption) const {
   for (auto& win : windows)
     if (sameName(win->caption, caption)) return win;
@@ -278,8 +293,9 @@ std::string ControlNode::currentCaption() const {
   // The File menu's Save control names the active project's file, as the editor's does.
   if (builtIn == "Save") {
     for (auto& p : world->projects)
-      if (p.get() == world->activeProject) return "&Save " + p->fileName;
-    return "&Save";
+      if (p.get() == world->activeProject) return world->captions->save + p->fileName;
+    std::string bare = world->captions->save;
+    return bare.substr(0, bare.size() - 1);
   }
   return caption;
 }
@@ -437,7 +453,10 @@ Value ProjectNode::invoke(std::string_view m, Invoke k, std::span<const Value>,
   auto self = std::static_pointer_cast<ProjectNode>(shared_from_this());
   if (sameName(m, "Name")) return Value(name);
   if (sameName(m, "Protection")) return Value::i4(protection);
-  if (sameName(m, "FileName")) return Value(fileName);
+  if (sameName(m, "FileName")) {
+    if (!saved) fail("Path not found", 76);
+    return Value(directory + fileName);
+  }
   if (sameName(m, "VBComponents")) {
     if (protection == 1)
       fail("Can't perform operation since the project is protected", automation::errors::ProjectProtected);
@@ -455,7 +474,7 @@ Editor::Editor() : world_(std::make_shared<World>()) {
   w->mainWindow->caption = "Microsoft Visual Basic for Applications";
   w->mainWindow->type = 12;
   w->mainWindow->visible = true;
-  for (auto [caption, type] : {std::pair{"Immediate", 5}, std::pair{"Object Browser", 2}}) {
+  for (auto [caption, type] : {std::pair{w->captions->immediate, 5}, std::pair{w->captions->objectBrowser, 2}}) {
     auto win = std::make_shared<WindowNode>();
     win->world = w;
     win->caption = caption;
@@ -544,6 +563,15 @@ EditorBuilder& EditorBuilder::host(std::string displayName) {
   editor_.world().hostName = std::move(displayName);
   return *this;
 }
+EditorBuilder& EditorBuilder::language(const std::string& language) {
+  auto& w = editor_.world();
+  const Captions* c = captionsFor(language);
+  if (!c) throw std::invalid_argument("no captions for the language \"" + language + "\"");
+  w.captions = c;
+  if (auto win = w.windowOfType(5)) win->caption = c->immediate;
+  if (auto win = w.windowOfType(2)) win->caption = c->objectBrowser;
+  return *this;
+}
 EditorBuilder& EditorBuilder::notAnEditor() {
   editor_.world().isEditor = false;
   return *this;
@@ -577,6 +605,18 @@ EditorBuilder& EditorBuilder::project(std::string name, std::string fileName, in
   p->protection = protection;
   editor_.world().projects.push_back(p);
   current_ = p;
+  return *this;
+}
+
+EditorBuilder& EditorBuilder::savedIn(std::string directory) {
+  if (!current_) throw std::logic_error("savedIn() before project()");
+  current_->directory = std::move(directory);
+  return *this;
+}
+
+EditorBuilder& EditorBuilder::unsaved() {
+  if (!current_) throw std::logic_error("unsaved() before project()");
+  current_->saved = false;
   return *this;
 }
 

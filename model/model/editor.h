@@ -96,7 +96,9 @@ struct ComponentNode : Node {
 struct ProjectNode : Node {
   World* world = nullptr;
   std::string name;
-  std::string fileName;
+  std::string fileName;  // what the Save control names; FileName's path ends with it
+  std::string directory;  // FileName's folder, with its final backslash; may be empty
+  bool saved = true;      // false: never saved, FileName fails
   int32_t protection = 0;
   std::vector<std::shared_ptr<ComponentNode>> components;
   std::vector<std::shared_ptr<ReferenceNode>> references;
@@ -110,8 +112,19 @@ struct ProjectNode : Node {
 
 // The whole editor. It is also the shared state of every reference handed out, so it lives as
 // long as any of them.
+// The captions that differ with the editor's language. Command bar names ("File", "Tools") do not:
+// they are the bars' English Name in every language.
+struct Captions {
+  const char* immediate;
+  const char* objectBrowser;
+  const char* save;  // the File bar's Save control, before the file's name
+};
+// "en" or "de"; null for a language the model does not know.
+const Captions* captionsFor(const std::string& language);
+
 struct World : State, std::enable_shared_from_this<World> {
   std::string hostName = "Microsoft Excel";
+  const Captions* captions = captionsFor("en");
   bool isEditor = true;  // false: a root object that is not a VBE
   std::vector<std::shared_ptr<BarNode>> bars;
   std::vector<std::shared_ptr<ProjectNode>> projects;
@@ -130,6 +143,7 @@ struct World : State, std::enable_shared_from_this<World> {
 
   std::shared_ptr<State> self();
   std::shared_ptr<WindowNode> window(const std::string& caption) const;
+  std::shared_ptr<WindowNode> windowOfType(int32_t type) const;
 };
 
 // What a click did.
@@ -153,8 +167,8 @@ class Editor {
   int barCount(const std::string& name) const;
   std::shared_ptr<ProjectNode> project(const std::string& name) const;
   std::shared_ptr<ComponentNode> component(const std::string& project, const std::string& name) const;
-  std::shared_ptr<WindowNode> immediate() const { return world_->window("Immediate"); }
-  std::shared_ptr<WindowNode> objectBrowser() const { return world_->window("Object Browser"); }
+  std::shared_ptr<WindowNode> immediate() const { return world_->windowOfType(5); }
+  std::shared_ptr<WindowNode> objectBrowser() const { return world_->windowOfType(2); }
   const std::vector<Call>& calls() const { return world_->log; }
   Faults& faults() const { return world_->faults; }
   int64_t liveReferences() const { return world_->liveReferences; }
@@ -175,6 +189,8 @@ class EditorBuilder {
  public:
   EditorBuilder();
   EditorBuilder& host(std::string displayName);
+  // The editor's language ("en", "de"): its windows' captions and the Save control's.
+  EditorBuilder& language(const std::string& language);
   EditorBuilder& notAnEditor();
   EditorBuilder& withoutToolsBar();
   EditorBuilder& withoutReferencesControl();
@@ -182,6 +198,10 @@ class EditorBuilder {
   EditorBuilder& withoutFileBar();
   EditorBuilder& leftoverBar();  // a bar of the add-in's name from an earlier session
   EditorBuilder& project(std::string name, std::string fileName, int32_t protection = 0);
+  // The current project's file as FileName gives it: `directory` before its name.
+  EditorBuilder& savedIn(std::string directory);
+  // The current project's file was never saved: FileName fails.
+  EditorBuilder& unsaved();
   EditorBuilder& component(std::string name, int32_t type, bool designerOpen = false);
   EditorBuilder& reference(std::string name, std::string description, std::string fullPath,
                            bool builtIn = false, bool isBroken = false,

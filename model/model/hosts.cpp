@@ -359,6 +359,7 @@ const char* displayNameOf(HostKind kind) {
 std::optional<HostKind> hostKindOf(const std::string& displayName) {
   for (auto k : {HostKind::Excel, HostKind::Word, HostKind::Access, HostKind::PowerPoint})
     if (displayName == displayNameOf(k)) return k;
+  if (displayName == "Microsoft Access") return HostKind::Access;  // Access 2010 and later
   return std::nullopt;
 }
 

@@ -23,7 +23,8 @@ enum class HostKind { Excel, Word, Access, PowerPoint };
 
 const char* progIdOf(HostKind kind);
 const char* displayNameOf(HostKind kind);
-// The host whose display name this is, exactly; none for any other text.
+// The host whose display name this is, exactly (Access answers to its 2007 name and its later
+// one); none for any other text.
 std::optional<HostKind> hostKindOf(const std::string& displayName);
 
 // Everything a host holds and a test inspects afterwards.

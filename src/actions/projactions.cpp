@@ -35,7 +35,7 @@ void Connect::activeprojaction(bool& bflag) {
 
   if (start.Protection() == editor::VBProject::Locked) {
     if (!open) return;
-    vbe.Windows().Item("immediate").SetFocus();
+    vbe.Windows().Find("immediate", editor::ImmediateWindow).SetFocus();
     services_.keyboard.type("~~" + platform::keystrokes::escape(getwbname().asString()) +
                             "  is protected but you can see the reference set here.");
     reflist();

@@ -1,5 +1,7 @@
 #include "editor/vbe.h"
 
+#include <exception>
+
 namespace editor {
 
 namespace {
@@ -27,6 +29,23 @@ CommandBar CommandBars::Add() const {
 CommandBarControl CommandBars::FindControl(int16_t id) const {
   return CommandBarControl(
       o_.call("FindControl", {leftOut(), Value::i2(id), leftOut(), leftOut()}).asObject());
+}
+
+Window Windows::Find(const std::string& name, int32_t type) const {
+  try {
+    return Item(name);
+  } catch (const automation::Failure&) {
+    std::exception_ptr byName = std::current_exception();
+    try {
+      auto all = o_.enumerate();
+      while (auto item = all.next()) {
+        Object w = item->asObject();
+        if (w.get("Type").asInt() == type) return Window(w);
+      }
+    } catch (const automation::Failure&) {
+    }
+    std::rethrow_exception(byName);
+  }
 }
 
 VBE VBE::from(const Object& application) {

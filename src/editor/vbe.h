@@ -36,7 +36,14 @@ class Windows : public Wrapper {
  public:
   using Wrapper::Wrapper;
   Window Item(const std::string& name) const { return Window(o_.call("Item", {Value(name)}).asObject()); }
+  // Item(name); where that fails (an editor in another language translates the captions), the
+  // first window of that vbext_WindowType. When the walk fails too, Item's failure stands.
+  Window Find(const std::string& name, int32_t type) const;
 };
+
+// vbext_WindowType values of the windows the add-in looks up.
+inline constexpr int32_t ImmediateWindow = 5;
+inline constexpr int32_t BrowserWindow = 2;
 
 class CommandBarControl : public Wrapper {
  public:
@@ -141,6 +148,8 @@ class VBProject : public Wrapper {
   static constexpr int32_t Locked = 1;
   static constexpr int32_t Unprotected = 0;
   std::string Name() const { return o_.get("Name").asString(); }
+  // The full path of the project's file; fails for a file that was never saved.
+  std::string FileName() const { return o_.get("FileName").asString(); }
   int32_t Protection() const { return o_.get("Protection").asInt(); }
   editor::VBComponents VBComponents() const {
     return editor::VBComponents(o_.get("VBComponents").asObject());

@@ -11,6 +11,7 @@ struct Row {
   const char* displayName;
   const char* progId;
   int16_t openNumber;  // dialog number (Excel, Word) or Open control Id (Access, PowerPoint)
+  const char* laterName = nullptr;  // the name later versions give themselves, matched as exactly
 };
 
 enum class Kind { Excel = 0, Word = 1, Access = 2, PowerPoint = 3, None = 4 };
@@ -18,13 +19,14 @@ enum class Kind { Excel = 0, Word = 1, Access = 2, PowerPoint = 3, None = 4 };
 inline constexpr std::array<Row, 4> Table = {{
     {"Microsoft Excel", "Excel.Application", 1},
     {"Microsoft Word", "Word.Application", 80},
-    {"Microsoft Office Access", "Access.Application", 2937},
+    {"Microsoft Office Access", "Access.Application", 2937, "Microsoft Access"},  // 2007; 2010 on
     {"Microsoft PowerPoint", "PowerPoint.Application", 23},
 }};
 
 inline Kind find(const std::string& displayName) {
   for (size_t i = 0; i < Table.size(); ++i)
-    if (displayName == Table[i].displayName) return static_cast<Kind>(i);
+    if (displayName == Table[i].displayName || (Table[i].laterName && displayName == Table[i].laterName))
+      return static_cast<Kind>(i);
   return Kind::None;
 }
 

@@ -36,7 +36,7 @@ void Connect::reflist() {
   editor::VBE vbe(VBInstance_);
   auto& keys = services_.keyboard;
 
-  vbe.Windows().Item("immediate").SetFocus();
+  vbe.Windows().Find("immediate", editor::ImmediateWindow).SetFocus();
   keys.type(rule("\xC2\xBB"));
 
   {
@@ -95,7 +95,7 @@ void Connect::reflist() {
   guarded([&] { keys.type(rule("\xC2\xAB")); });
 
   guarded([&] {
-    auto immediate = vbe.Windows().Item("immediate");
+    auto immediate = vbe.Windows().Find("immediate", editor::ImmediateWindow);
     guarded([&] { immediate.setVisible(true); });
     guarded([&] {
       int64_t height = 50LL * vbe.ActiveVBProject().References().Count();

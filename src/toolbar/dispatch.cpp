@@ -29,7 +29,7 @@ void Connect::cmdclick(Value& cID) {
 
 void Connect::CmdReferenceSet_Click(const Object& /*cmdbar*/, bool& /*handled*/, bool& CancelDefault) {
   CancelDefault = true;  // first, so the editor's dialog never opens whatever fails below
-  editor::VBE(VBInstance_).Windows().Item("Object Browser").setVisible(true);
+  editor::VBE(VBInstance_).Windows().Find("Object Browser", editor::BrowserWindow).setVisible(true);
   reflist();
 }
 

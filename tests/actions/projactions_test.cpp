@@ -483,7 +483,8 @@ TEST(ProjectActionsFaultSweep, LockedBranchFailuresReachTheCallerOnlyBeforeTheRe
     const int64_t live = rig.editor().liveReferences();
     rig.editor().faults().failAt = static_cast<int64_t>(i + 1);
     bool inFileName = clean[i].target.rfind("CommandBar", 0) == 0 || clean[i].member == "CommandBars";
-    if (i <= headerCount && !inFileName) {
+    bool byType = clean[i].target == "Windows" && clean[i].member == "Item";  // found by its type instead
+    if (i <= headerCount && !inFileName && !byType) {
       EXPECT_THROW(rig.activeproj(true), automation::Failure);
     } else {
       EXPECT_NO_THROW(rig.activeproj(true));

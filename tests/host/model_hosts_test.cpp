@@ -57,7 +57,8 @@ TEST(ModelHosts, LookupsAreLoggedAndHandOutReferencesThatAreCounted) {
   pp.state().running = false;
   EXPECT_THROW(lookup.getActiveObject("PowerPoint.Application"), automation::Failure);
   EXPECT_EQ(model::hostKindOf("Microsoft Office Access"), HostKind::Access);
-  EXPECT_FALSE(model::hostKindOf("Microsoft Access").has_value());
+  EXPECT_EQ(model::hostKindOf("Microsoft Access"), HostKind::Access);
+  EXPECT_FALSE(model::hostKindOf("microsoft access").has_value());
 }
 
 TEST(ModelHosts, AHostOfAnotherProcessIsFoundAndSaysSo) {

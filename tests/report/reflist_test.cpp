@@ -350,8 +350,10 @@ TEST(ReferenceReportFaultSweep, EachFailingCallLandsInItsRegime) {
     const int64_t live = rig.editor().liveReferences();
     rig.editor().faults().failAt = static_cast<int64_t>(i + 1);
     bool inFileName = call.target.rfind("CommandBar", 0) == 0 || call.member == "CommandBars";
+    // The window not found by its name is found by its type: the report runs as if nothing failed.
+    bool byType = call.target == "Windows" && call.member == "Item";
 
-    if (i <= headerCount && !inFileName) {
+    if (i <= headerCount && !inFileName && !byType) {
       EXPECT_THROW(rig.addin->reflist(), automation::Failure);
       EXPECT_LE(rig.sent().size(), 1u);
     } else {
@@ -363,10 +365,10 @@ TEST(ReferenceReportFaultSweep, EachFailingCallLandsInItsRegime) {
         EXPECT_EQ(rig.sent()[1], "~~References set in  - [ VBAProject ] : 3");
       }
       auto immediate = rig.editor().immediate();
-      bool fetchOrShow = i >= secondWindows && i <= secondWindows + 2;
+      bool fetchOrShow = i >= secondWindows && i <= secondWindows + 2 && !byType;
       EXPECT_EQ(immediate->visible, !fetchOrShow);
-      EXPECT_EQ(immediate->height, (i >= secondWindows && i != secondWindows + 2) ? 100 : 150);
-      if (i > secondWindows) {
+      EXPECT_EQ(immediate->height, (i >= secondWindows && i != secondWindows + 2 && !byType) ? 100 : 150);
+      if (i > secondWindows || byType) {
         EXPECT_EQ(rig.sent(), cleanSent);
       }
     }

@@ -155,6 +155,7 @@ const char* nameOf(Regime r) {
     case Regime::Recovered: return "recovered";
     case Regime::RecoveryFails: return "recovery fails";
     case Regime::Skipped: return "skipped";
+    case Regime::FoundByType: return "found by type";
   }
   return "?";
 }
@@ -171,6 +172,10 @@ std::vector<Expectation> expectations(const Command& command, const CleanRun& cl
       reflist(calls, 3, clean.missingLines, out);
       break;
   }
+  // Windows.Item by name has a second way, the walk over Windows by type, which a single failure
+  // leaves open.
+  for (size_t i = 0; i < calls.size(); ++i)
+    if (is(calls[i], "Windows", "Item") && out[i].regime == Regime::Reported) out[i].regime = Regime::FoundByType;
   return out;
 }
 

@@ -19,6 +19,7 @@ enum class Regime {
   Recovered,      // the Open command's recovery step shows the host again; success
   RecoveryFails,  // no host object yet: the recovery step itself fails, "object not set" is reported
   Skipped,        // disconnection: the step is skipped, every later release still happens
+  FoundByType,    // a window not found by its name is found by its type; the command goes on
 };
 
 const char* nameOf(Regime r);

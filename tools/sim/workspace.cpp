@@ -25,12 +25,7 @@ std::optional<Answer> answerNamed(const std::string& word) {
 
 namespace {
 
-std::optional<model::HostKind> hostKindNamed(const std::string& displayName) {
-  for (auto k : {model::HostKind::Excel, model::HostKind::Word, model::HostKind::Access,
-                 model::HostKind::PowerPoint})
-    if (displayName == model::displayNameOf(k)) return k;
-  return std::nullopt;
-}
+std::optional<model::HostKind> hostKindNamed(const std::string& displayName) { return model::hostKindOf(displayName); }
 
 // Reads the parsed document, pointing every complaint at the place in the file it is about.
 class Reader {
@@ -137,7 +132,12 @@ int32_t protection(const Reader& r, const json& v, const std::string& ptr) {
 
 void readEditorOptions(const Reader& r, const json& v, const std::string& ptr, model::EditorBuilder& b) {
   r.object(v, ptr, "\"editor\"",
-           {"toolsBar", "referencesControl", "hostNameControl", "fileBar", "leftoverBar"});
+           {"language", "toolsBar", "referencesControl", "hostNameControl", "fileBar", "leftoverBar"});
+  if (auto* l = optional(v, "language")) {
+    auto language = r.string(*l, at(ptr, "language"), "\"en\" or \"de\"");
+    if (!model::captionsFor(language)) r.fail(at(ptr, "language"), "unknown language \"" + language + "\": expected \"en\" or \"de\"");
+    b.language(language);
+  }
   auto flag = [&](const char* field, bool byDefault) {
     const json* f = optional(v, field);
     return f ? r.boolean(*f, at(ptr, field), "true or false") : byDefault;
@@ -151,7 +151,7 @@ void readEditorOptions(const Reader& r, const json& v, const std::string& ptr, m
 
 void readProject(const Reader& r, const json& v, const std::string& ptr, model::EditorBuilder& b,
                  std::set<std::string>& names) {
-  r.object(v, ptr, "a project", {"name", "file", "protection", "components", "references"});
+  r.object(v, ptr, "a project", {"name", "file", "folder", "saved", "protection", "components", "references"});
   auto name = r.string(r.require(v, ptr, "a project", "name", "the project's name"), at(ptr, "name"),
                        "the project's name (a string)");
   const std::string what = "project \"" + name + "\"";
@@ -161,6 +161,8 @@ void readProject(const Reader& r, const json& v, const std::string& ptr, model::
   int32_t prot = 0;
   if (auto* p = optional(v, "protection")) prot = protection(r, *p, at(ptr, "protection"));
   b.project(name, file, prot);
+  if (auto* f = optional(v, "folder")) b.savedIn(r.string(*f, at(ptr, "folder"), "the file's folder (a string)"));
+  if (auto* sv = optional(v, "saved"); sv && !r.boolean(*sv, at(ptr, "saved"), "true or false")) b.unsaved();
 
   if (auto* cs = optional(v, "components")) {
     std::string cptr = at(ptr, "components");
@@ -311,8 +313,8 @@ Workspace parseWorkspace(const std::string& text, const std::string& name) {
                            "/host/name", "the host's display name (a string)");
   auto kind = hostKindNamed(hostName);
   if (!kind && host.size() > 1)
-    r.fail("/host", "\"" + hostName + "\" is not Microsoft Excel, Microsoft Word, Microsoft Office Access or "
-                    "Microsoft PowerPoint, so it has no application to describe: give only its \"name\"");
+    r.fail("/host", "\"" + hostName + "\" is not Microsoft Excel, Microsoft Word, Microsoft Access (or "
+                    "Microsoft Office Access) or Microsoft PowerPoint, so it has no application to describe: give only its \"name\"");
 
   model::EditorBuilder b;
   b.host(hostName);

@@ -50,8 +50,8 @@ TEST(WorkspaceFile, MissingAndMisspeltFieldsNameTheField) {
             "w.json:4:3: project \"A\" misses the field \"file\": expected the name of the file that holds the "
             "project (a string)");
   EXPECT_EQ(refusal(R"({"host": {"name": "Microsoft Excel"}, "projects": [{"name": "A", "file": "a", "protecton": 1}]})"),
-            "w.json:1:79: unknown field \"protecton\" in a project (expected \"name\", \"file\", \"protection\", "
-            "\"components\", \"references\")");
+            "w.json:1:79: unknown field \"protecton\" in a project (expected \"name\", \"file\", \"folder\", "
+            "\"saved\", \"protection\", \"components\", \"references\")");
   EXPECT_THAT(refusal(R"({"host": {"name": "Microsoft Excel"}, "projects": [{"name": "A", "file": "a",
                          "references": [{"name": "R"}]}]})"),
               StartsWith("w.json:2:41: reference \"R\" misses the field \"path\""));
@@ -117,6 +117,24 @@ TEST(WorkspaceFile, DescribesTheEditorAndTheHost) {
   EXPECT_EQ(none.editor.world().activeProject, nullptr);
   auto unknownHost = parseWorkspace(R"({"host": {"name": "Microsoft Visio"}, "projects": []})", "w.json");
   EXPECT_FALSE(unknownHost.host);
+}
+
+TEST(WorkspaceFile, AGermanEditorAndAccessUnderItsLaterName) {
+  auto ws = parseWorkspace(R"({
+    "host": {"name": "Microsoft Access", "files": ["Lager.accdb"]},
+    "editor": {"language": "de"},
+    "projects": [{"name": "Lager", "file": "Lager.accdb", "folder": "D:\\Daten\\"},
+                 {"name": "Neu", "file": "Datenbank1", "saved": false}]})",
+                           "w.json");
+  ASSERT_TRUE(ws.host);
+  EXPECT_EQ(ws.host->kind(), model::HostKind::Access);
+  EXPECT_EQ(ws.editor.immediate()->caption, "Direktbereich");
+  EXPECT_EQ(ws.editor.objectBrowser()->caption, "Objektkatalog");
+  auto project = [&](const char* name) { return ws.editor.vbe().get("VBProjects").asObject().call("Item", {name}).asObject(); };
+  EXPECT_EQ(project("Lager").get("FileName").asString(), "D:\\Daten\\Lager.accdb");
+  EXPECT_THROW(project("Neu").get("FileName"), automation::Failure);
+  EXPECT_THAT(refusal(R"({"host": {"name": "x"}, "editor": {"language": "fr"}, "projects": []})"),
+              StartsWith("w.json:1:48: unknown language \"fr\""));
 }
 
 TEST(JsonPositions, ValuesAndKeysAreFoundByPointer) {
