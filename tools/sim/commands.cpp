@@ -130,6 +130,13 @@ std::vector<Command> tour() {
                          "click", "5", "references", "click", "6", "click", "1", "disconnect"});
 }
 
+Command impliedConnect() {
+  Command c;
+  c.kind = Command::Kind::Connect;
+  c.text = "connect (implied)";
+  return c;
+}
+
 const char* usageOfCommands() {
   return "connect [MODE], click N, click \"Caption\", references, move N M, disconnect or state";
 }

@@ -28,6 +28,10 @@ std::vector<Command> parseLine(const std::string& line);
 // project, disconnect.
 std::vector<Command> tour();
 
+// The connection a command typed before any connection makes first: the add-in manager's load
+// after startup (mode 0).
+Command impliedConnect();
+
 const char* usageOfCommands();
 
 }  // namespace sim

@@ -38,7 +38,10 @@ const char* usage =
     "          references       Tools > References...\n"
     "          move N M         move the button at position N to position M\n"
     "          disconnect       unload the add-in\n"
-    "          state            show everything\n";
+    "          state            show everything\n"
+    "\n"
+    "A command other than connect and state given before the first connect connects the add-in\n"
+    "first (mode 0), shown as the command \"connect (implied)\".\n";
 
 struct Options {
   std::string workspace;
@@ -93,7 +96,8 @@ int interactive(sim::Session& session, bool json, sim::TextRenderer& text) {
       continue;
     }
     try {
-      for (auto& c : sim::parseLine(line)) std::cout << emit(session.run(c), json, text) << std::flush;
+      for (auto& c : sim::parseLine(line))
+        session.perform(c, [&](const nlohmann::ordered_json& r) { std::cout << emit(r, json, text) << std::flush; });
     } catch (const sim::InputError& e) {
       std::cerr << "tessary-sim: " << e.what() << "\n";
       refused = true;
@@ -131,7 +135,7 @@ int main(int argc, char** argv) {
     std::ostringstream out;
     if (!o.json && (guided || o.interactive))
       out << "tessary-sim: " << title << ", host \"" << hostName << "\"\n\n";
-    for (const auto& c : commands) out << emit(session.run(c), o.json, text);
+    for (const auto& c : commands) session.perform(c, [&](const nlohmann::ordered_json& r) { out << emit(r, o.json, text); });
     std::cout << out.str() << std::flush;
     if (o.interactive) return interactive(session, o.json, text);
     return 0;

@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+#include "commands.h"
+
 namespace sim {
 
 using nlohmann::ordered_json;
@@ -62,6 +64,12 @@ std::string narration(const ordered_json& r) {
 
 std::string TextRenderer::render(const ordered_json& r) {
   std::ostringstream o;
+  if (str(r["command"]) == impliedConnect().text) {
+    // One line: the next command's report shows the bar. What went wrong is still shown.
+    o << "== " << str(r["command"]) << "\n";
+    for (auto& b : r["messageBoxes"]) o << "message box [" << str(b["buttons"]) << "]: \"" << str(b["text"]) << "\"\n";
+    return o.str();
+  }
   o << "== " << str(r["command"]);
   if (r.contains("clicked") && r["clicked"].is_object())
     o << "  (button " << str(r["clicked"]["position"]) << ", \"" << str(r["clicked"]["caption"]) << "\")";

@@ -216,6 +216,7 @@ ordered_json Session::run(const Command& c) {
     case Command::Kind::Connect:
       referencesBefore_ = ws_.editor.liveReferences() + ws_.hostLog.liveReferences();
       addin_ = runtime_->create();
+      connectedOnce_ = true;
       addin_->OnConnection(ws_.editor.vbe(), c.mode);
       break;
     case Command::Kind::Disconnect:
@@ -240,6 +241,13 @@ ordered_json Session::run(const Command& c) {
   if (c.kind == Command::Kind::Click) out["clicked"] = clicked;
   if (referencesLeft) out["referencesLeft"] = *referencesLeft;
   return out;
+}
+
+void Session::perform(const Command& c, const std::function<void(const ordered_json&)>& sink) {
+  // Only before the first connection: after a disconnection the add-in was unloaded on purpose.
+  if (!connectedOnce_ && c.kind != Command::Kind::Connect && c.kind != Command::Kind::State)
+    sink(run(impliedConnect()));
+  sink(run(c));
 }
 
 // A file the host closed takes its project out of the editor, as Office does; so does a Word

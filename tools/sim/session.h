@@ -61,6 +61,11 @@ class Session {
   // present state (no such button, not connected) throws InputError and changes nothing.
   nlohmann::ordered_json run(const Command& command);
 
+  // A command as the user typed it: one that needs the add-in (anything but connect and state)
+  // typed before the session's first connection connects it first, reported as a command of its
+  // own ("connect (implied)"). Each document goes to the sink as soon as its command has run.
+  void perform(const Command& command, const std::function<void(const nlohmann::ordered_json&)>& sink);
+
   const Workspace& workspace() const { return ws_; }
 
  private:
@@ -73,6 +78,7 @@ class Session {
   Workspace ws_;
   std::unique_ptr<Runtime> runtime_;
   std::unique_ptr<Addin> addin_;
+  bool connectedOnce_ = false;
   // Editor and host objects referenced before the connection: the add-in's own count from there.
   int64_t referencesBefore_ = 0;
 };

@@ -63,6 +63,29 @@ compare sessions connect click 1 move 1 6 click 6 disconnect connect 1 click "Op
   connect 2 disconnect connect 3 references disconnect
 compare answers --workspace "$examples/powerpoint-unsaved.json" --answer yes connect click 6 disconnect
 
+# A command typed before any connection connects first, through the DLL as natively; state does not.
+# implied <label> <documents> <what the first says> <what the last says> <command...>
+implied() {
+  label=$1 docs=$2 first=$3 last=$4
+  shift 4
+  compare "$label" "$@"
+  for side in native dll; do
+    out=$work/$label.$side.out
+    [ -s "$out" ] || continue
+    if [ "$(wc -l <"$out")" -eq "$docs" ] && head -1 "$out" | grep -qF -- "$first" &&
+       tail -1 "$out" | grep -qF -- "$last"; then
+      echo "ok   $label.$side: $docs documents, the first with $first"
+    else
+      echo "FAIL $label.$side: expected $docs documents, the first with $first, the last with $last:"
+      cut -c1-200 "$out"
+      status=1
+    fi
+  done
+}
+implied click-alone 2 '"command":"connect (implied)","bar":{' '"opened":["VBAProject - Module1 (Code)"' click 1
+implied references-alone 2 '"command":"connect (implied)","bar":{' 'References set in Budget.xlsm' references
+implied state-alone 1 '"command":"state","bar":null' '"command":"state","bar":null' state
+
 # A DLL that cannot be loaded or registered: a message, exit status 2, no output.
 refused() {
   name=$1

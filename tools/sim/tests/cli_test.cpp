@@ -13,6 +13,7 @@
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 struct Run {
   int status = -1;
@@ -92,6 +93,56 @@ TEST(SimProgram, ClickOneOnTheWordExampleShowsTheCodeWindowsOpened) {
                                "ReportProject - OptionsForm (Code), ReportProject - ExportForm (Code)\n"));
 }
 
+TEST(SimProgram, ACommandBeforeAnyConnectionConnectsFirst) {
+  auto r = sim("--workspace '" + example("word-report.json") + "' click 1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  // One line for the connection; the click's report shows the whole bar, seen for the first time.
+  EXPECT_EQ(r.out.rfind("== connect (implied)\n== click 1  (button 1, \"Open Active Project's All Modules\")\n"
+                        "bar \"Tessary Ver. 1.01\": docked top, visible\n", 0),
+            0u)
+      << r.out;
+  EXPECT_THAT(r.out, HasSubstr("\n  6. \"Close Active Project\"  caption, tooltip \"Close selected project file\"\n"));
+  EXPECT_THAT(r.out, HasSubstr("  opened: ReportProject - Formatting (Code), ReportProject - TableBuilder (Code), "
+                               "ReportProject - OptionsForm (Code), ReportProject - ExportForm (Code)\n"));
+
+  auto json = lines(sim("--json click 1").out);
+  ASSERT_EQ(json.size(), 2u);
+  EXPECT_EQ(json[0]["command"], "connect (implied)");
+  EXPECT_EQ(json[0]["bar"]["buttons"].size(), 6u);
+  EXPECT_EQ(json[1]["command"], "click 1");
+  EXPECT_EQ(json[1]["windows"]["opened"].size(), 3u);
+
+  auto refs = lines(sim("--json references").out);
+  ASSERT_EQ(refs.size(), 2u);
+  EXPECT_EQ(refs[0]["command"], "connect (implied)");
+  EXPECT_THAT(refs[1]["immediate"]["added"].get<std::string>(), HasSubstr("References set in Budget.xlsm"));
+  EXPECT_EQ(refs[1]["referencesDialog"], false);  // the add-in's report, not the editor's dialog
+
+  // The same as connecting by hand, but for the command's name.
+  auto typed = lines(sim("--json connect references").out);
+  ASSERT_EQ(typed.size(), 2u);
+  typed[0]["command"] = "connect (implied)";
+  EXPECT_EQ(typed, refs);
+
+  // One implied connection only: the next commands find the add-in loaded.
+  auto two = lines(sim("--json state click 1 click 2 disconnect").out);
+  ASSERT_EQ(two.size(), 5u);
+  EXPECT_TRUE(two[0]["bar"].is_null());
+  EXPECT_EQ(two[1]["command"], "connect (implied)");
+  EXPECT_EQ(two[4]["referencesLeft"], 0);
+}
+
+TEST(SimProgram, StateAloneDoesNotConnect) {
+  auto r = sim("--json state");
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto docs = lines(r.out);
+  ASSERT_EQ(docs.size(), 1u);
+  EXPECT_EQ(docs[0]["command"], "state");
+  EXPECT_TRUE(docs[0]["bar"].is_null());
+  EXPECT_THAT(sim("state").out, Not(HasSubstr("implied")));
+}
+
 TEST(SimProgram, BadInputGetsStatusTwoAMessageAndNoOutput) {
   auto dir = std::filesystem::temp_directory_path() / ("tessary-sim-bad-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
@@ -105,7 +156,8 @@ TEST(SimProgram, BadInputGetsStatusTwoAMessageAndNoOutput) {
       {"--workspace '" + (dir / "absent.json").string() + "'", "cannot read the workspace file"},
       {"connect click 1 dance", "unknown command \"dance\""},
       {"connect click 1 click 9", "click 9: the bar has 6 buttons"},
-      {"click 1", "is not in the editor (connect first)"},
+      {"connect disconnect click 1", "is not in the editor (connect first)"},
+      {"click 9", "click 9: the bar has 6 buttons"},  // refused after its implied connection
       {"--answer perhaps", "--answer: expected yes, no or cancel"},
       {"--frobnicate", "unknown option --frobnicate"},
       {"--workspace", "--workspace: missing its value"},
@@ -127,6 +179,15 @@ TEST(SimProgram, ThePromptReadsCommandsAndGoesOnAfterARefusal) {
   auto docs = lines(r.out);
   ASSERT_EQ(docs.size(), 2u);  // nothing after quit
   EXPECT_EQ(docs[1]["clicked"]["position"], 3);
+
+  // At the prompt too, a first click connects; a refused one keeps the connection it made.
+  auto first = sim("--json -i", "click 9\nclick 1\n");
+  EXPECT_EQ(first.status, 2);
+  EXPECT_THAT(first.err, HasSubstr("click 9: the bar has 6 buttons"));
+  auto firstDocs = lines(first.out);
+  ASSERT_EQ(firstDocs.size(), 2u);
+  EXPECT_EQ(firstDocs[0]["command"], "connect (implied)");
+  EXPECT_EQ(firstDocs[1]["command"], "click 1");
 
   auto clean = sim("-i", "connect\n\nstate\n");
   EXPECT_EQ(clean.status, 0) << clean.err;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "input_error.h"
+#include "render_text.h"
 #include "session.h"
 
 namespace sim {
@@ -113,6 +114,54 @@ TEST(SimSession, RefusedCommandsChangeNothing) {
                                      "editor": {"toolsBar": false}})", "w.json"),
                   nativeRuntime());
   EXPECT_THROW(run(noTools, "references"), InputError);
+}
+
+std::vector<ordered_json> perform(Session& s, const std::string& line) {
+  std::vector<ordered_json> out;
+  for (auto& c : parseLine(line)) s.perform(c, [&](const ordered_json& r) { out.push_back(r); });
+  return out;
+}
+
+TEST(SimSession, ACommandTypedBeforeAnyConnectionConnectsFirst) {
+  for (auto line : {"click 1", "click \"Open All Modules\"", "references", "move 1 2", "disconnect"}) {
+    Session s(sampleWorkspace(), nativeRuntime());
+    auto docs = perform(s, line);
+    ASSERT_EQ(docs.size(), 2u) << line;
+    EXPECT_EQ(docs[0]["command"], "connect (implied)") << line;
+    EXPECT_FALSE(docs[0]["bar"].is_null()) << line;
+    EXPECT_EQ(docs[1]["command"], parseLine(line)[0].text) << line;
+    EXPECT_TRUE(docs[1]["failure"].is_null()) << line;
+  }
+
+  Session s(sampleWorkspace(), nativeRuntime());
+  EXPECT_EQ(perform(s, "state").size(), 1u);
+  EXPECT_EQ(perform(s, "click 1").size(), 2u);
+  EXPECT_EQ(perform(s, "click 2").size(), 1u);
+  EXPECT_EQ(perform(s, "disconnect").size(), 1u);
+  // Unloaded by the user: a click finds no bar, and nothing is connected behind their back.
+  EXPECT_THROW(perform(s, "click 1"), InputError);
+  EXPECT_TRUE(perform(s, "state")[0]["bar"].is_null());
+
+  // Connected in mode 2 there is no bar; the connection is not made again.
+  Session external(sampleWorkspace(), nativeRuntime());
+  perform(external, "connect 2");
+  EXPECT_THROW(perform(external, "click 1"), InputError);
+}
+
+TEST(SimSession, AnImpliedConnectionIsOneLineOfTextUnlessItShowedAMessageBox) {
+  Session s(sampleWorkspace(), nativeRuntime());
+  TextRenderer text(false);
+  EXPECT_EQ(text.render(perform(s, "click 1")[0]), "== connect (implied)\n");
+
+  auto ws = parseWorkspace(R"({"host": {"name": "Microsoft Excel"}, "projects": []})", "w.json");
+  ws.editor.faults().failMember("CommandBars.Add", "Method 'Add' of object 'CommandBars' failed");
+  Session failing(std::move(ws), nativeRuntime());
+  std::vector<ordered_json> docs;
+  EXPECT_THROW(failing.perform(parseLine("click 1")[0], [&](const ordered_json& r) { docs.push_back(r); }),
+               InputError);  // no bar to click
+  ASSERT_EQ(docs.size(), 1u);
+  EXPECT_EQ(text.render(docs[0]),
+            "== connect (implied)\nmessage box [OK]: \"Method 'Add' of object 'CommandBars' failed\"\n");
 }
 
 TEST(SimSession, AMovedButtonRunsTheActionOfItsNewPosition) {
