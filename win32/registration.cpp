@@ -75,23 +75,21 @@ LSTATUS create(const Path& key, HKEY* k) {
                          nullptr, k, nullptr);
 }
 
-LSTATUS setString(const Path& key, const wchar_t* name, const std::wstring& value) {
+LSTATUS setValue(const Path& key, const wchar_t* name, DWORD type, const void* data, DWORD size) {
   HKEY k = nullptr;
   LSTATUS s = create(key, &k);
   if (s != ERROR_SUCCESS) return s;
-  s = RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  s = RegSetValueExW(k, name, 0, type, static_cast<const BYTE*>(data), size);
   RegCloseKey(k);
   return s;
 }
 
+LSTATUS setString(const Path& key, const wchar_t* name, const std::wstring& value) {
+  return setValue(key, name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
 LSTATUS setDword(const Path& key, const wchar_t* name, DWORD value) {
-  HKEY k = nullptr;
-  LSTATUS s = create(key, &k);
-  if (s != ERROR_SUCCESS) return s;
-  s = RegSetValueExW(k, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-  RegCloseKey(k);
-  return s;
+  return setValue(key, name, REG_DWORD, &value, sizeof value);
 }
 
 bool absent(LSTATUS s) noexcept { return s == ERROR_FILE_NOT_FOUND || s == ERROR_PATH_NOT_FOUND; }
@@ -118,18 +116,12 @@ bool otherViewRegistered() noexcept {
   return !absent(openStatus(HKEY_CURRENT_USER, classKey("\\InprocServer32"), OtherView));
 }
 
-// RegisterTypeLibForUser writes under HKCU's classes; Wine writes machine-wide instead, which the
-// merged classes root shows.
-bool ownLibraryRegistered() noexcept {
-  return openStatus(HKEY_CURRENT_USER, ownLibraryKey(Classes), 0) == ERROR_SUCCESS ||
-         openStatus(HKEY_CLASSES_ROOT, ownLibraryKey(""), 0) == ERROR_SUCCESS;
-}
-
-// Only this bitness's entry of the type library: its other entries and interfaces stay.
-LSTATUS removeOwnLibraryKey() noexcept {
-  if (openStatus(HKEY_CURRENT_USER, ownLibraryKey(Classes), 0) == ERROR_SUCCESS)
-    return removeTree(HKEY_CURRENT_USER, ownLibraryKey(Classes));
-  return removeTree(HKEY_CLASSES_ROOT, ownLibraryKey(""));
+// Where this bitness's entry of the type library is, or null: RegisterTypeLibForUser writes under
+// HKCU's classes; Wine writes machine-wide instead, which the merged classes root shows.
+HKEY ownLibraryRoot() noexcept {
+  if (openStatus(HKEY_CURRENT_USER, ownLibraryKey(Classes), 0) == ERROR_SUCCESS) return HKEY_CURRENT_USER;
+  if (openStatus(HKEY_CLASSES_ROOT, ownLibraryKey(""), 0) == ERROR_SUCCESS) return HKEY_CLASSES_ROOT;
+  return nullptr;
 }
 
 HRESULT unregisterAll() noexcept {
@@ -139,12 +131,14 @@ HRESULT unregisterAll() noexcept {
   };
   keep(removeTree(HKEY_CURRENT_USER, addinKey()));
   keep(removeTree(HKEY_CURRENT_USER, classKey()));
+  const HKEY library = ownLibraryRoot();
   if (otherViewRegistered()) {
-    // The other bitness's editor still loads the add-in through the shared keys.
-    keep(removeOwnLibraryKey());
+    // The other bitness's editor still loads the add-in through the shared keys: only this
+    // bitness's entry of the type library goes, its other entries and interfaces stay.
+    if (library) keep(removeTree(library, ownLibraryKey(library == HKEY_CURRENT_USER ? Classes : "")));
     return result;
   }
-  if (ownLibraryRegistered()) {
+  if (library) {
     HRESULT hr = UnRegisterTypeLibForUser(win32::iids::Library, 1, 0, 0, LibrarySyskind);
     if (FAILED(hr) && SUCCEEDED(result)) result = hr;
   }
