@@ -110,8 +110,6 @@ struct ProjectNode : Node {
                std::span<const NamedArg> named) override;
 };
 
-// The whole editor. It is also the shared state of every reference handed out, so it lives as
-// long as any of them.
 // The captions that differ with the editor's language. Command bar names ("File", "Tools") do not:
 // they are the bars' English Name in every language.
 struct Captions {
@@ -122,6 +120,8 @@ struct Captions {
 // "en" or "de"; null for a language the model does not know.
 const Captions* captionsFor(const std::string& language);
 
+// The whole editor. It is also the shared state of every reference handed out, so it lives as
+// long as any of them.
 struct World : State, std::enable_shared_from_this<World> {
   std::string hostName = "Microsoft Excel";
   const Captions* captions = captionsFor("en");

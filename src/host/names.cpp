@@ -7,8 +7,8 @@ namespace addin {
 namespace {
 constexpr int16_t HostNameControlId = 106;
 constexpr int16_t SaveControlId = 3;
-constexpr size_t SavePrefixLength = 6;  // "&Save " before the file name
-constexpr std::string_view EnglishSavePrefix = "&Save ";
+constexpr std::string_view EnglishSavePrefix = "&Save ";  // before the file name
+constexpr size_t SavePrefixLength = EnglishSavePrefix.size();
 }  // namespace
 
 std::string Connect::getappname() {
