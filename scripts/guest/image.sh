@@ -18,13 +18,37 @@ fi
 packages="linux-image-amd64,initramfs-tools,kmod,procps,mount,wine,wine32:i386,wine64,libwine:i386"
 packages="$packages,cmake,binutils-mingw-w64-i686"
 
-# The host's own Debian sources for bookworm, so the guest comes from the same archive as the host.
+# The host's own Debian sources for bookworm less its security suite, so the guest comes from the
+# same archive as the host: a test rig needs no security updates, and must not fail while that
+# suite's indexes are out of step with each other.
+sources_dir=$(mktemp -d "${TMPDIR:-/tmp}/tessary-sources.XXXXXX")
+trap 'rm -rf "$sources_dir"' EXIT
 sources=""
+n=0
 for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
   [ -f "$f" ] || continue
+  n=$((n + 1))
+  case $f in
+  *.sources)
+    out=$sources_dir/$n.sources
+    # deb822: security suites leave the Suites field; a stanza with no suite left goes.
+    awk 'function flush() { if (keep && text != "") printf "%s\n", text; text = ""; keep = 1 }
+         BEGIN { keep = 1 }
+         /^[[:space:]]*$/ { flush(); next }
+         /^Suites:/ { line = "Suites:"; left = 0
+                      for (i = 2; i <= NF; i++) if ($i !~ /-security$/) { line = line " " $i; left++ }
+                      if (!left) keep = 0; $0 = line }
+         { text = text $0 "\n" }
+         END { flush() }' "$f" >"$out"
+    ;;
+  *)
+    out=$sources_dir/$n.list
+    awk '/^[[:space:]]*#/ { next } { for (i = 1; i <= NF; i++) if ($i ~ /-security$/) next; print }' "$f" >"$out"
+    ;;
+  esac
   if awk '/^[[:space:]]*#/ { next } { for (i = 1; i <= NF; i++) if ($i == "bookworm") found = 1 }
-          END { exit !found }' "$f"; then
-    sources="$sources $f"
+          END { exit !found }' "$out"; then
+    sources="$sources $out"
   fi
 done
 if [ -z "$sources" ]; then
@@ -40,7 +64,7 @@ done
 rm -rf "$dir"
 work=$dir.part
 mkdir -p "$work"
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work" "$sources_dir"' EXIT
 
 echo "guest image: building $dir (Debian bookworm, amd64 and i386)" >&2
 start=$(date +%s)
@@ -60,7 +84,7 @@ cp "$work"/rootfs/boot/initrd.img-* "$work/initrd.img"
 # Room for the build tree, the test prefix and the tests' files beside the system.
 mke2fs -q -t ext4 -L tessary -d "$work/rootfs" "$work/root.img" 6G
 rm -rf "$work/rootfs"
-trap - EXIT
+trap 'rm -rf "$sources_dir"' EXIT
 mv "$work" "$dir"
 touch "$dir/ready"
 echo "guest image: built in $(( $(date +%s) - start )) s" >&2
