@@ -1,6 +1,7 @@
 #include "model/editor.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace model {
@@ -105,7 +106,8 @@ struct CommandBarEventsNode : Node {
   CommandBarEventsNode(World* world, std::shared_ptr<ControlNode> c) : w(world), control(std::move(c)) {}
   std::string kind() const override { return "CommandBarEvents"; }
   bool implements(std::string_view name) const override { return name == "CommandBarEvents"; }
-  automation::Subscription subscribe(automation::ClickHandler handler) override {
+  automation::Subscription subscribe(automation::ClickHandler handler, automation::ClickEvents events) override {
+    if (events != automation::ClickEvents::EditorControl) noSuchMember("FindConnectionPoint");
     int64_t id = w->nextSubscriber++;
     control->subscribers.push_back({id, std::move(handler)});
     auto state = w->self();
@@ -247,7 +249,13 @@ struct VBENode : Node {
     if (!w->isEditor) noSuchMember(m);
     if (sameName(m, "VBProjects")) return wrapped(w, std::make_shared<ProjectsNode>(w));
     if (sameName(m, "Windows")) return wrapped(w, std::make_shared<WindowsNode>(w));
-    if (sameName(m, "Events")) return wrapped(w, std::make_shared<EventsNode>(w));
+    if (sameName(m, "Events")) {
+      if (w->bitness == 64) {
+        w->crashes.push_back("VBE.Events in 64-bit Office");
+        fail("Automation error: the host stopped working (VBE.Events in 64-bit Office)", -2147023170);
+      }
+      return wrapped(w, std::make_shared<EventsNode>(w));
+    }
     if (sameName(m, "MainWindow")) return wrapped(w, w->mainWindow);
     if (sameName(m, "ActiveVBProject")) {
       if (k == Invoke::Get) {
@@ -266,6 +274,19 @@ struct VBENode : Node {
 };
 
 }  // namespace
+
+int hostBitness() {
+#ifdef _WIN32
+  return sizeof(void*) == 8 ? 64 : 32;
+#else
+  const char* bits = std::getenv("TESSARY_MODEL_BITS");
+  return bits && std::string_view(bits) == "64" ? 64 : 32;
+#endif
+}
+
+automation::ClickEvents clickEventsFor(int bitness) {
+  return bitness == 64 ? automation::ClickEvents::OfficeButton : automation::ClickEvents::EditorControl;
+}
 
 std::shared_ptr<State> World::self() { return shared_from_this(); }
 
@@ -301,6 +322,7 @@ std::string ControlNode::currentCaption() const {
 }
 
 int32_t ControlNode::index() const {
+  if (!bar) return 0;
   for (size_t i = 0; i < bar->controls.size(); ++i)
     if (bar->controls[i].get() == this) return static_cast<int32_t>(i + 1);
   return 0;
@@ -335,9 +357,43 @@ Value ControlNode::invoke(std::string_view m, Invoke k, std::span<const Value> a
     visible = a[0].asBool();
     return {};
   }
+  if (sameName(m, "Tag")) {
+    if (!put) return Value(tag);
+    tag = a[0].asString();
+    return {};
+  }
   if (!put && sameName(m, "Index")) return Value::i4(index());
+  if (!put && sameName(m, "Parent")) {
+    if (!bar) invalidCall();
+    return wrapped(world, std::static_pointer_cast<BarNode>(bar->shared_from_this()));
+  }
   if (!put && sameName(m, "Id")) return Value::i4(id);
   noSuchMember(m);
+}
+
+automation::Subscription ControlNode::subscribe(automation::ClickHandler handler,
+                                               automation::ClickEvents events) {
+  if (events != automation::ClickEvents::OfficeButton) noSuchMember("FindConnectionPoint");
+  int64_t sid = world->nextSubscriber++;
+  buttonSubscribers.push_back({sid, std::move(handler)});
+  auto self = std::static_pointer_cast<ControlNode>(shared_from_this());
+  std::erase_if(world->buttonSources, [](const auto& w) { return w.expired(); });
+  if (std::none_of(world->buttonSources.begin(), world->buttonSources.end(),
+                   [&](const auto& w) { return w.lock() == self; }))
+    world->buttonSources.push_back(self);
+  auto state = world->self();
+  ++state->liveReferences;
+  std::weak_ptr<ControlNode> weak = self;
+  return automation::Subscription([state, weak, sid] {
+    --state->liveReferences;
+    if (auto c = weak.lock())
+      std::erase_if(c->buttonSubscribers, [sid](const auto& s) { return s.id == sid; });
+  });
+}
+
+BarNode::~BarNode() {
+  for (auto& c : controls)
+    if (c->bar == this) c->bar = nullptr;
 }
 
 std::shared_ptr<ControlNode> BarNode::addControl(int32_t id, std::string caption) {
@@ -514,18 +570,31 @@ ClickResult Editor::click(const std::shared_ptr<ControlNode>& control) {
   ClickResult result;
   bool handled = false, cancel = false;
   // A handler may end subscriptions; deliver to the ones live when the click began.
-  auto subscribers = control->subscribers;
-  for (auto& s : subscribers) {
-    bool live = std::any_of(control->subscribers.begin(), control->subscribers.end(),
-                            [&](const auto& x) { return x.id == s.id; });
-    if (!live) continue;
-    try {
-      Object self = wrap(world_, control);
-      s.handler(self, handled, cancel);
-    } catch (const automation::Failure& f) {
-      result.failures.push_back(f.description());
-      world_->clickFailures.push_back(f.description());
+  auto deliver = [&](ControlNode& source, std::vector<ControlNode::Subscriber> ControlNode::*list,
+                     bool& handledFlag) {
+    auto subscribers = source.*list;
+    for (auto& s : subscribers) {
+      const auto& now = source.*list;
+      bool live = std::any_of(now.begin(), now.end(), [&](const auto& x) { return x.id == s.id; });
+      if (!live) continue;
+      try {
+        Object self = wrap(world_, control);
+        s.handler(self, handledFlag, cancel);
+      } catch (const automation::Failure& f) {
+        result.failures.push_back(f.description());
+        world_->clickFailures.push_back(f.description());
+      }
     }
+  };
+  deliver(*control, &ControlNode::subscribers, handled);
+  // Office's button events go by Id and Tag: every button that shares both hears this click, with
+  // this control as Ctrl. They carry no "handled" flag.
+  std::vector<std::shared_ptr<ControlNode>> sources;
+  for (auto& weak : world_->buttonSources)
+    if (auto c = weak.lock(); c && c->id == control->id && c->tag == control->tag) sources.push_back(c);
+  for (auto& source : sources) {
+    bool none = false;
+    deliver(*source, &ControlNode::buttonSubscribers, none);
   }
   result.cancelled = cancel;
   if (!cancel && !control->builtIn.empty()) {

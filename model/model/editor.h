@@ -26,11 +26,14 @@ struct ControlNode : Node {
   bool beginGroup = false;
   bool visible = true;
   std::string builtIn;  // name of the built-in command this control runs ("References", "Save")
+  std::string tag;
   struct Subscriber {
     int64_t id;
     automation::ClickHandler handler;
   };
-  std::vector<Subscriber> subscribers;
+  std::vector<Subscriber> subscribers;        // through the editor's CommandBarEvents of this control
+  std::vector<Subscriber> buttonSubscribers;  // through this button's own Office events
+  size_t subscriptions() const { return subscribers.size() + buttonSubscribers.size(); }
 
   std::string kind() const override { return "CommandBarControl"; }
   Value invoke(std::string_view member, Invoke kind, std::span<const Value> args,
@@ -38,6 +41,7 @@ struct ControlNode : Node {
   bool implements(std::string_view name) const override { return name == "CommandBarControl"; }
   std::string currentCaption() const;
   int32_t index() const;
+  automation::Subscription subscribe(automation::ClickHandler handler, automation::ClickEvents events) override;
 };
 
 struct BarNode : Node {
@@ -48,6 +52,7 @@ struct BarNode : Node {
   bool builtInBar = false;
   std::vector<std::shared_ptr<ControlNode>> controls;
 
+  ~BarNode() override;
   std::string kind() const override { return "CommandBar"; }
   Value invoke(std::string_view member, Invoke kind, std::span<const Value> args,
                std::span<const NamedArg> named) override;
@@ -120,6 +125,13 @@ struct Captions {
 // "en" or "de"; null for a language the model does not know.
 const Captions* captionsFor(const std::string& language);
 
+// The bitness of the Office the model stands for unless told otherwise: on Windows the model's
+// own (a 64-bit test program hosts the 64-bit DLL); elsewhere 32, or TESSARY_MODEL_BITS.
+int hostBitness();
+
+// The event interface the add-in takes clicks through in a host of that bitness.
+automation::ClickEvents clickEventsFor(int bitness);
+
 // The whole editor. It is also the shared state of every reference handed out, so it lives as
 // long as any of them.
 struct World : State, std::enable_shared_from_this<World> {
@@ -138,6 +150,13 @@ struct World : State, std::enable_shared_from_this<World> {
   std::shared_ptr<Node> root;
   int referencesDialogOpened = 0;
   std::vector<std::string> clickFailures;  // failures event handlers returned to the editor
+  // 64: the host is 64-bit Office, which is reported to crash on VBE.Events. The default follows
+  // the model's own build on Windows and TESSARY_MODEL_BITS elsewhere (see hostBitness).
+  int bitness = hostBitness();
+  // Calls that would have crashed the host; a test that finds any here has found a crash.
+  std::vector<std::string> crashes;
+  // Buttons with Office button-event sinks: a click reaches every one of the same Id and Tag.
+  std::vector<std::weak_ptr<ControlNode>> buttonSources;
   int64_t nextSubscriber = 1;
   int nextCustomBar = 1;
 

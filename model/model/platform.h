@@ -68,7 +68,10 @@ struct Harness {
   RecordingMessageBox messageBox;
   ModelKeyboard keyboard;
   ModelHostLookup hosts;
-  platform::Services services() { return {settings, messageBox, keyboard, hosts}; }
+  // Clicks come the way the add-in takes them in a host of the editor's bitness.
+  platform::Services services() {
+    return {settings, messageBox, keyboard, hosts, clickEventsFor(editor.world().bitness)};
+  }
 };
 
 }  // namespace model

@@ -76,7 +76,7 @@ Value Node::invoke(std::string_view member, Invoke, std::span<const Value>, std:
 
 std::vector<std::shared_ptr<Node>> Node::items() { noSuchMember("_NewEnum"); }
 
-automation::Subscription Node::subscribe(automation::ClickHandler) {
+automation::Subscription Node::subscribe(automation::ClickHandler, automation::ClickEvents) {
   automation::fail("Object does not support events", automation::errors::NoSuchMember);
 }
 
@@ -132,9 +132,9 @@ class Ref : public automation::Dispatch {
     state_->enter(node_->kind(), "_NewEnum", Invoke::Get, {}, {});
     return std::make_unique<Enum>(state_, node_->kind(), node_->items());
   }
-  automation::Subscription subscribe(automation::ClickHandler handler) override {
+  automation::Subscription subscribe(automation::ClickHandler handler, automation::ClickEvents events) override {
     state_->enter(node_->kind(), "Advise", Invoke::Get, {}, {});
-    return node_->subscribe(std::move(handler));
+    return node_->subscribe(std::move(handler), events);
   }
   bool implements(std::string_view name) const override { return node_->implements(name); }
 

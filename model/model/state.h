@@ -73,7 +73,7 @@ class Node : public std::enable_shared_from_this<Node> {
                        std::span<const NamedArg> named);
   // Items for enumeration; collections override.
   virtual std::vector<std::shared_ptr<Node>> items();
-  virtual automation::Subscription subscribe(automation::ClickHandler handler);
+  virtual automation::Subscription subscribe(automation::ClickHandler handler, automation::ClickEvents events);
   virtual bool implements(std::string_view interfaceName) const { return false; }
   // Deleted objects refuse every call, as Office's do.
   bool deleted = false;

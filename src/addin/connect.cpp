@@ -10,7 +10,7 @@ namespace addin {
 void EventMember::set(const Object& events) {
   // Subscribe first: a source that refuses leaves the member as it was.
   automation::Subscription next;
-  if (!events.empty()) next = events.subscribe(handler_);
+  if (!events.empty()) next = events.subscribe(handler_, events_);
   subscription_ = std::move(next);
   source_ = events;
 }
@@ -50,16 +50,20 @@ class Busy {
 
 Connect::Connect(platform::Services services, platform::Lifetime* owner)
     : services_(services),
+      route_(services.clicks),
       owner_(owner),
-      btns_{EventMember(buttonHandler()), EventMember(buttonHandler()), EventMember(buttonHandler()),
-            EventMember(buttonHandler()), EventMember(buttonHandler()), EventMember(buttonHandler())},
-      CmdReferenceSet_([this](const Object& cmdbar, bool& handled, bool& cancelDefault) {
-        clicked(&Connect::CmdReferenceSet_Click, cmdbar, handled, cancelDefault);
-      }) {}
+      btns_{EventMember(buttonHandler(1), services.clicks), EventMember(buttonHandler(2), services.clicks),
+            EventMember(buttonHandler(3), services.clicks), EventMember(buttonHandler(4), services.clicks),
+            EventMember(buttonHandler(5), services.clicks), EventMember(buttonHandler(6), services.clicks)},
+      CmdReferenceSet_(
+          [this](const Object& cmdbar, bool& handled, bool& cancelDefault) {
+            clicked(&Connect::CmdReferenceSet_Click, 0, cmdbar, handled, cancelDefault);
+          },
+          services.clicks) {}
 
-automation::ClickHandler Connect::buttonHandler() {
-  return [this](const Object& cmdbar, bool& handled, bool& cancelDefault) {
-    clicked(&Connect::BtnsN_Click, cmdbar, handled, cancelDefault);
+automation::ClickHandler Connect::buttonHandler(int position) {
+  return [this, position](const Object& cmdbar, bool& handled, bool& cancelDefault) {
+    clicked(&Connect::BtnsN_Click, position, cmdbar, handled, cancelDefault);
   };
 }
 
@@ -67,10 +71,12 @@ automation::ClickHandler Connect::buttonHandler() {
 // The commands assume they run one at a time, so a click meanwhile does nothing at all (a
 // References click then leaves the editor's own dialog to open); and the add-in may be unloaded
 // meanwhile, so it is held until the command has returned.
-void Connect::clicked(ClickBody body, const Object& cmdbar, bool& handled, bool& CancelDefault) {
+void Connect::clicked(ClickBody body, int position, const Object& cmdbar, bool& handled,
+                      bool& CancelDefault) {
   if (busy_) return;
   Hold hold(owner_);
   Busy busy(busy_);
+  if (position != 0 && !route_.accepts(cmdbar, position)) return;
   (this->*body)(cmdbar, handled, CancelDefault);
 }
 

@@ -6,6 +6,7 @@
 
 #include "automation/object.h"
 #include "platform/services.h"
+#include "toolbar/click_route.h"
 
 namespace addin {
 
@@ -16,12 +17,14 @@ using automation::Value;
 // subscription to it. Assigning moves the subscription; assigning Nothing ends it.
 class EventMember {
  public:
-  explicit EventMember(automation::ClickHandler handler) : handler_(std::move(handler)) {}
+  EventMember(automation::ClickHandler handler, automation::ClickEvents events)
+      : handler_(std::move(handler)), events_(events) {}
   const Object& get() const noexcept { return source_; }
   void set(const Object& events);
 
  private:
   automation::ClickHandler handler_;
+  automation::ClickEvents events_;
   Object source_;
   automation::Subscription subscription_;
 };
@@ -79,11 +82,13 @@ class Connect {
 
  private:
   void btncreate(Value& cmdbarname, Value& caption);
-  automation::ClickHandler buttonHandler();
+  automation::ClickHandler buttonHandler(int position);
   using ClickBody = void (Connect::*)(const Object&, bool&, bool&);
-  void clicked(ClickBody body, const Object& cmdbar, bool& handled, bool& CancelDefault);
+  // `position` is the button whose sink received the click; 0 for the References control.
+  void clicked(ClickBody body, int position, const Object& cmdbar, bool& handled, bool& CancelDefault);
 
   platform::Services services_;
+  toolbar::ClickRoute route_;
   platform::Lifetime* owner_;
   bool busy_ = false;
   Object VBInstance_;

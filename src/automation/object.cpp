@@ -12,7 +12,7 @@ std::unique_ptr<Enumeration> Dispatch::enumerate() {
   fail("Object doesn't support this property or method", errors::NoSuchMember);
 }
 
-Subscription Dispatch::subscribe(ClickHandler) {
+Subscription Dispatch::subscribe(ClickHandler, ClickEvents) {
   fail("Object doesn't support this property or method", errors::NoSuchMember);
 }
 
@@ -57,8 +57,8 @@ std::optional<Value> Object::Enumerator::next() {
   return e_->next();
 }
 
-Subscription Object::subscribe(ClickHandler handler) const {
-  return checked().subscribe(std::move(handler));
+Subscription Object::subscribe(ClickHandler handler, ClickEvents events) const {
+  return checked().subscribe(std::move(handler), events);
 }
 
 bool Object::implements(std::string_view interfaceName) const {

@@ -27,6 +27,15 @@ struct NamedArg;
 // The editor's Click(cmdbar, handled, CancelDefault); both flags are passed by reference.
 using ClickHandler = std::function<void(const Object& control, bool& handled, bool& cancelDefault)>;
 
+// The event interfaces a click arrives through.
+enum class ClickEvents {
+  // The editor's CommandBarEvents object of a control: Click(CommandBarControl, handled, CancelDefault).
+  EditorControl,
+  // Office's _CommandBarButtonEvents of the button itself: Click(Ctrl, CancelDefault). Office ties
+  // its sinks to controls by Id and Tag, so a click reaches every sink on a control with both equal.
+  OfficeButton,
+};
+
 // Step-by-step enumeration (IEnumVARIANT): moving on can fail like any other call.
 class Enumeration {
  public:
@@ -41,7 +50,7 @@ class Dispatch {
   virtual Value invoke(std::string_view member, Invoke kind, std::span<const Value> args,
                        std::span<const NamedArg> named) = 0;
   virtual std::unique_ptr<Enumeration> enumerate();
-  virtual Subscription subscribe(ClickHandler handler);
+  virtual Subscription subscribe(ClickHandler handler, ClickEvents events);
   // Whether the object answers for one of the platform interfaces the core asks about ("VBE").
   virtual bool implements(std::string_view interfaceName) const;
 };
@@ -75,7 +84,7 @@ class Object {
     std::unique_ptr<Enumeration> e_;
   };
   Enumerator enumerate() const;
-  Subscription subscribe(ClickHandler handler) const;
+  Subscription subscribe(ClickHandler handler, ClickEvents events) const;
   bool implements(std::string_view interfaceName) const;
 
   Dispatch* target() const noexcept { return target_.get(); }

@@ -52,6 +52,9 @@ class CommandBarControl : public Wrapper {
   void setCaption(const std::string& v) const { o_.put("Caption", Value(v)); }
   void setTooltipText(const std::string& v) const { o_.put("TooltipText", Value(v)); }
   void setBeginGroup(bool v) const { o_.put("BeginGroup", Value::boolean(v)); }
+  std::string Tag() const { return o_.get("Tag").asString(); }
+  void setTag(const std::string& v) const { o_.put("Tag", Value(v)); }
+  class CommandBar Parent() const;
   // Style and Index are reached by name through the control's dispatch interface.
   void setStyle(int32_t v) const { o_.put("Style", Value::i4(v)); }
   Value Index() const { return o_.get("Index"); }
@@ -72,10 +75,13 @@ class CommandBar : public Wrapper {
   CommandBarControls Controls() const { return CommandBarControls(o_.get("Controls").asObject()); }
   void Delete() const { o_.call("Delete"); }
   CommandBarControl FindControl(int16_t id) const;
+  std::string Name() const { return o_.get("Name").asString(); }
   void setName(const std::string& v) const { o_.put("Name", Value(v)); }
   void setPosition(int32_t v) const { o_.put("Position", Value::i4(v)); }
   void setVisible(bool v) const { o_.put("Visible", Value::boolean(v)); }
 };
+
+inline CommandBar CommandBarControl::Parent() const { return CommandBar(o_.get("Parent").asObject()); }
 
 class CommandBars : public Wrapper {
  public:

@@ -65,6 +65,9 @@ struct Services {
   MessageBox& messageBox;
   Keyboard& keyboard;
   HostLookup& hosts;
+  // Which events the host delivers clicks through safely: 64-bit hosts are reported to crash on
+  // the editor's own (VBE.Events), so there the buttons' Office events serve.
+  automation::ClickEvents clicks = automation::ClickEvents::EditorControl;
 };
 
 }  // namespace platform

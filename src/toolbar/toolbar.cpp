@@ -40,12 +40,13 @@ void Connect::btncreate(Value& /*cmdbarname*/, Value& caption) {
   control.setStyle(toolbar::CaptionOnlyStyle);
 }
 
-Object Connect::eventset(Object& cmd) { return editor::VBE(VBInstance_).Events().CommandBarEvents(cmd); }
+Object Connect::eventset(Object& cmd) { return route_.source(VBInstance_, cmd); }
 
 void Connect::cmdbarbtnadd(Value& cmdbarname) {
   for (int position = 1; position <= 6; ++position) {
     Value caption(toolbar::Buttons[position - 1].caption);
     btncreate(cmdbarname, caption);
+    route_.prepare(c_, position);
     setBtns(position, eventset(c_));
     if (position == 1) {
       editor::VBE(VBInstance_)

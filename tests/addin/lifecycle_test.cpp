@@ -86,7 +86,7 @@ TEST(Lifecycle, ButtonsStopReactingAndReferencesWorksAgainAfterDisconnection) {
   EXPECT_TRUE(rig.editor().click(references).cancelled) << "hooked while connected";
 
   rig.disconnect();
-  EXPECT_TRUE(button->subscribers.empty());
+  EXPECT_TRUE(button->subscriptions() == 0);
   auto after = rig.editor().click(references);
   EXPECT_FALSE(after.cancelled);
   EXPECT_EQ(rig.editor().world().referencesDialogOpened, 1) << "the editor's own dialog opens again";
@@ -111,7 +111,7 @@ TEST(Lifecycle, DestroyingAConnectedAddinReleasesEverything) {
   rig.connect();
   rig.unload();
   EXPECT_EQ(rig.editor().liveReferences(), 0);
-  EXPECT_TRUE(rig.editor().world().bars[2]->controls[0]->subscribers.empty());
+  EXPECT_TRUE(rig.editor().world().bars[2]->controls[0]->subscriptions() == 0);
 }
 
 }  // namespace

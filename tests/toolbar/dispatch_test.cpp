@@ -129,8 +129,11 @@ TEST(Dispatch, ASubscribedButtonAtPositionSevenDoesNothing) {
   r.rig.editor().world().log.clear();
   auto result = r.click(7);
   EXPECT_TRUE(result.failures.empty());
-  ASSERT_EQ(r.rig.editor().calls().size(), 1u);
-  EXPECT_EQ(r.rig.editor().calls()[0].describe(), "CommandBarControl.Index()");
+  // Nothing but the clicked control (and, where Office's events tell clicks apart, its bar) is read.
+  ASSERT_FALSE(r.rig.editor().calls().empty());
+  EXPECT_EQ(r.rig.editor().calls().back().describe(), "CommandBarControl.Index()");
+  for (const auto& c : r.rig.editor().calls())
+    EXPECT_TRUE(c.target == "CommandBarControl" || c.describe() == "CommandBar.Name()") << c.describe();
   EXPECT_TRUE(r.host.isOpen("Budget.xlsm"));
 }
 

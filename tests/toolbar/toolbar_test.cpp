@@ -42,11 +42,11 @@ TEST(Toolbar, TheBarHasSixCaptionButtonsInTableOrderDockedAtTheTopAndVisible) {
     EXPECT_EQ(c.tooltip, Buttons[i].tooltip) << i + 1;
     EXPECT_EQ(c.style, 2) << i + 1;
     EXPECT_EQ(c.beginGroup, i == 0) << i + 1;
-    EXPECT_EQ(c.subscribers.size(), 1u) << "one subscription per button";
+    EXPECT_EQ(c.subscriptions(), 1u) << "one subscription per button";
   }
   EXPECT_TRUE(rig.addin->FormDisplayed());
   EXPECT_EQ(rig.addin->btncaption(), "Close Active Project");
-  EXPECT_EQ(control(rig.editor(), 942)->subscribers.size(), 1u);
+  EXPECT_EQ(control(rig.editor(), 942)->subscriptions(), 1u);
   EXPECT_TRUE(rig.h.messageBox.shown.empty());
 }
 

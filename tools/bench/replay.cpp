@@ -67,9 +67,10 @@ class Proxy : public automation::Dispatch {
     return std::make_unique<ProxyEnumeration>(r_, inner_.target()->enumerate(), e);
   }
 
-  automation::Subscription subscribe(automation::ClickHandler handler) override {
+  automation::Subscription subscribe(automation::ClickHandler handler, automation::ClickEvents events) override {
     r_->ops().push_back({Op::Type::Subscribe, slot_});
-    return inner_.target()->subscribe(std::move(handler));
+    r_->ops().back().events = events;
+    return inner_.target()->subscribe(std::move(handler), events);
   }
 
   bool implements(std::string_view name) const override { return inner_.implements(name); }
@@ -198,7 +199,7 @@ void Replay::run() {
           break;
         }
         case Op::Type::Subscribe:
-          subscriptions_.push_back(slots_[op.target].target()->subscribe([](const Object&, bool&, bool&) {}));
+          subscriptions_.push_back(slots_[op.target].target()->subscribe([](const Object&, bool&, bool&) {}, op.events));
           break;
         case Op::Type::Lookup: {
           Object o = lookup_.getActiveObject(op.member).object;

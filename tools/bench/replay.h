@@ -25,6 +25,7 @@ struct Op {
   int target = -1;  // object slot called (an enumeration slot for Next)
   std::string member;  // member name, the program identifier of a Lookup, the text of Keys
   Invoke kind = Invoke::Get;
+  automation::ClickEvents events = automation::ClickEvents::EditorControl;  // of a Subscribe
   std::vector<Value> args;  // object arguments are filled in from their slots at replay
   std::vector<std::pair<size_t, int>> objectArgs;  // (argument index, slot)
   std::vector<NamedArg> named;

@@ -26,6 +26,7 @@ std::vector<std::string> judge(const Command& command, const CleanRun& clean, co
   std::vector<std::string> out;
   auto mismatch = [&](const std::string& what) { out.push_back(what); };
 
+  for (const auto& crash : seen.hostCrashes) mismatch("the host crashed: " + crash);
   if (!seen.mainWindowVisible) mismatch("the editor's main window is left hidden");
   if (command.kind == CommandKind::References && !seen.cancelled)
     mismatch("the editor's own References dialog was not cancelled");

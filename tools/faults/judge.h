@@ -21,6 +21,7 @@ struct Observation {
   bool hostVisible = true;
   bool hostClosedSomething = false;
   std::string immediateText;
+  std::vector<std::string> hostCrashes;  // calls a real host of the model's bitness would not survive
 };
 
 // The marker of a missing-reference line in the reference report.

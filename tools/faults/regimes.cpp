@@ -166,7 +166,20 @@ std::vector<Expectation> expectations(const Command& command, const CleanRun& cl
   switch (command.kind) {
     case CommandKind::Connection: connection(calls, out); break;
     case CommandKind::Disconnection: mark(out, 0, calls.size(), Regime::Skipped); break;
-    case CommandKind::Button: button(command, calls, clean.missingLines, out); break;
+    case CommandKind::Button: {
+      // Where Office's button events reach every button of the same Id and Tag, the sink first
+      // reads whether the clicked control is its own button of this bar: unguarded, like Index.
+      size_t own = 0;
+      while (own < calls.size() && (is(calls[own], "CommandBarControl", "Tag") ||
+                                    is(calls[own], "CommandBarControl", "Parent") || is(calls[own], "CommandBar", "Name")))
+        ++own;
+      Calls rest(calls.begin() + static_cast<std::ptrdiff_t>(own), calls.end());
+      std::vector<Expectation> tail(rest.size());
+      button(command, rest, clean.missingLines, tail);
+      mark(out, 0, own, Regime::Reported);
+      std::copy(tail.begin(), tail.end(), out.begin() + static_cast<std::ptrdiff_t>(own));
+      break;
+    }
     case CommandKind::References:
       mark(out, 0, 3, Regime::Reported);  // Windows, Item("Object Browser"), Visible
       reflist(calls, 3, clean.missingLines, out);

@@ -142,6 +142,7 @@ void checkedRun(const Scenario& scenario, const Command& command, const CleanRun
   seen.hostVisible = s.host.visible();
   seen.hostClosedSomething = !s.host.closed().empty() || s.host.state().docmdCloses > 0;
   seen.immediateText = s.editor().immediate()->text;
+  seen.hostCrashes = world.crashes;
   for (const auto& m : judge(command, clean, expected, injected, seen)) say("mismatch: " + m);
 
   if (command.kind != CommandKind::Disconnection) s.disconnect();

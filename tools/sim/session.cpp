@@ -82,12 +82,13 @@ class SimSettings : public model::RecordingSettings {
 
 class NativeRuntime : public Runtime {
  public:
-  explicit NativeRuntime(Workspace& ws) : keyboard_(ws.editor.shared()) {
+  explicit NativeRuntime(Workspace& ws) : world_(ws.editor.world()), keyboard_(ws.editor.shared()) {
     box_.answers.assign(ws.answers.begin(), ws.answers.end());
     if (ws.host) ws.host->install(hosts_);
   }
   std::unique_ptr<Addin> create() override {
-    return std::make_unique<NativeAddin>(platform::Services{settings_, box_, keyboard_, hosts_});
+    return std::make_unique<NativeAddin>(
+        platform::Services{settings_, box_, keyboard_, hosts_, model::clickEventsFor(world_.bitness)});
   }
   std::vector<ShownBox> boxes() const override { return box_.log; }
   std::vector<std::string> takeSettingsWritten() override {
@@ -98,6 +99,7 @@ class NativeRuntime : public Runtime {
   }
 
  private:
+  model::World& world_;
   SimSettings settings_;
   SimMessageBox box_;
   model::ModelKeyboard keyboard_;
