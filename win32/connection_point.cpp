@@ -13,21 +13,25 @@ namespace win32 {
 
 namespace {
 
-// Delivers one Click to an advised sink the way the editor does: three arguments, reversed,
-// the two flags by reference.
-void raiseClick(IDispatch* sink, const automation::Object& control, bool& handled, bool& cancel) {
+// Delivers one Click to an advised sink the way the editor (or Office) does: the arguments
+// reversed, the flags by reference; Office's button events have no "handled".
+void raiseClick(IDispatch* sink, automation::ClickEvents events, const automation::Object& control,
+                bool& handled, bool& cancel) {
   VARIANT_BOOL h = handled ? VARIANT_TRUE : VARIANT_FALSE;
   VARIANT_BOOL c = cancel ? VARIANT_TRUE : VARIANT_FALSE;
+  const UINT count = events == automation::ClickEvents::EditorControl ? 3 : 2;
   VARIANT args[3];
   for (auto& a : args) VariantInit(&a);
   auto dispatch = exposeObject(control);
-  V_VT(&args[2]) = VT_DISPATCH;
-  V_DISPATCH(&args[2]) = dispatch.get();
-  V_VT(&args[1]) = VT_BOOL | VT_BYREF;
-  V_BOOLREF(&args[1]) = &h;
+  V_VT(&args[count - 1]) = VT_DISPATCH;
+  V_DISPATCH(&args[count - 1]) = dispatch.get();
+  if (count == 3) {
+    V_VT(&args[1]) = VT_BOOL | VT_BYREF;
+    V_BOOLREF(&args[1]) = &h;
+  }
   V_VT(&args[0]) = VT_BOOL | VT_BYREF;
   V_BOOLREF(&args[0]) = &c;
-  DISPPARAMS params{args, nullptr, 3, 0};
+  DISPPARAMS params{args, nullptr, count, 0};
   EXCEPINFO info{};
   HRESULT hr = sink->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
                             &info, nullptr);
@@ -39,12 +43,13 @@ void raiseClick(IDispatch* sink, const automation::Object& control, bool& handle
 
 class ClickConnectionPoint final : public SingleInterfaceObject<IConnectionPoint, IID_IConnectionPoint> {
  public:
-  ClickConnectionPoint(automation::Object source, IConnectionPointContainer* container)
-      : source_(std::move(source)), container_(container) {}
+  ClickConnectionPoint(automation::Object source, IConnectionPointContainer* container,
+                       automation::ClickEvents events)
+      : source_(std::move(source)), container_(container), events_(events) {}
 
   HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
     if (!iid) return E_POINTER;
-    *iid = iids::CommandBarEventsSource;
+    *iid = iids::eventsOf(events_);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override {
@@ -56,13 +61,14 @@ class ClickConnectionPoint final : public SingleInterfaceObject<IConnectionPoint
     if (!sink || !cookie) return E_POINTER;
     *cookie = 0;
     ComPtr<IDispatch> target;
-    if (FAILED(sink->QueryInterface(iids::CommandBarEventsSource, target.putVoid())) || !target)
+    if (FAILED(sink->QueryInterface(iids::eventsOf(events_), target.putVoid())) || !target)
       return CONNECT_E_CANNOTCONNECT;
     try {
       automation::Subscription s = source_.subscribe(
-          [target](const automation::Object& control, bool& handled, bool& cancel) {
-            raiseClick(target.get(), control, handled, cancel);
-          });
+          [target, events = events_](const automation::Object& control, bool& handled, bool& cancel) {
+            raiseClick(target.get(), events, control, handled, cancel);
+          },
+          events_);
       DWORD c = ++lastCookie_;
       subscriptions_.emplace(c, std::move(s));
       *cookie = c;
@@ -88,6 +94,7 @@ class ClickConnectionPoint final : public SingleInterfaceObject<IConnectionPoint
  private:
   automation::Object source_;
   ComPtr<IConnectionPointContainer> container_;
+  automation::ClickEvents events_;
   std::map<DWORD, automation::Subscription> subscriptions_;
   DWORD lastCookie_ = 0;
 };
@@ -95,8 +102,9 @@ class ClickConnectionPoint final : public SingleInterfaceObject<IConnectionPoint
 }  // namespace
 
 ComPtr<IConnectionPoint> makeClickConnectionPoint(automation::Object source,
-                                                  IConnectionPointContainer* container) {
-  return ComPtr<IConnectionPoint>::attach(new ClickConnectionPoint(std::move(source), container));
+                                                  IConnectionPointContainer* container,
+                                                  automation::ClickEvents events) {
+  return ComPtr<IConnectionPoint>::attach(new ClickConnectionPoint(std::move(source), container, events));
 }
 
 }  // namespace win32

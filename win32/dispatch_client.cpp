@@ -173,8 +173,9 @@ std::unique_ptr<automation::Enumeration> DispatchClient::enumerate() {
   return std::make_unique<EnumerationClient>(std::move(e));
 }
 
-automation::Subscription DispatchClient::subscribe(automation::ClickHandler handler) {
-  return adviseClicks(unknown(), std::move(handler));
+automation::Subscription DispatchClient::subscribe(automation::ClickHandler handler,
+                                                   automation::ClickEvents events) {
+  return adviseClicks(unknown(), std::move(handler), events);
 }
 
 bool DispatchClient::implements(std::string_view interfaceName) const {

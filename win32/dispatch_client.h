@@ -24,7 +24,7 @@ class DispatchClient final : public automation::Dispatch {
                            std::span<const automation::Value> args,
                            std::span<const automation::NamedArg> named) override;
   std::unique_ptr<automation::Enumeration> enumerate() override;
-  automation::Subscription subscribe(automation::ClickHandler handler) override;
+  automation::Subscription subscribe(automation::ClickHandler handler, automation::ClickEvents events) override;
   bool implements(std::string_view interfaceName) const override;
 
   IUnknown* unknown() const noexcept { return unknown_ ? unknown_.get() : dispatch_.get(); }

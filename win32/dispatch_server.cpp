@@ -128,9 +128,15 @@ class DispatchServer final : public DispatchObject<IConnectionPointContainer, Ob
   HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    if (!IsEqualIID(iid, iids::CommandBarEventsSource)) return CONNECT_E_NOCONNECTION;
+    automation::ClickEvents events;
+    if (IsEqualIID(iid, iids::CommandBarEventsSource))
+      events = automation::ClickEvents::EditorControl;
+    else if (IsEqualIID(iid, iids::CommandBarButtonEvents) && object_.implements("CommandBarControl"))
+      events = automation::ClickEvents::OfficeButton;
+    else
+      return CONNECT_E_NOCONNECTION;
     try {
-      *out = makeClickConnectionPoint(object_, this).detach();
+      *out = makeClickConnectionPoint(object_, this, events).detach();
       return S_OK;
     } catch (...) {
       return E_OUTOFMEMORY;

@@ -20,8 +20,10 @@ bool unwrapDispatchServer(IUnknown* unknown, automation::Object& object);
 // IEnumVARIANT over an enumeration.
 ComPtr<IEnumVARIANT> makeEnumServer(std::unique_ptr<automation::Enumeration> enumeration);
 
-// The connection point for Click events of an object that can be subscribed to.
+// The connection point for Click events of an object that can be subscribed to, raising them
+// the way `events` has them.
 ComPtr<IConnectionPoint> makeClickConnectionPoint(automation::Object source,
-                                                  IConnectionPointContainer* container);
+                                                  IConnectionPointContainer* container,
+                                                  automation::ClickEvents events);
 
 }  // namespace win32

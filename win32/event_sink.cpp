@@ -28,13 +28,15 @@ VARIANT_BOOL* boolRef(VARIANT& v, VARIANT_BOOL& byValue) {
   return &byValue;
 }
 
-// Receives _dispCommandBarControlEvents calls from the editor.
+// Receives Click calls: the editor's _dispCommandBarControlEvents (control, handled, CancelDefault)
+// or Office's _CommandBarButtonEvents (Ctrl, CancelDefault), which has no "handled".
 class ClickSink final : public DispatchObject<> {
  public:
-  explicit ClickSink(automation::ClickHandler handler) : handler_(std::move(handler)) {}
+  ClickSink(automation::ClickHandler handler, automation::ClickEvents events)
+      : handler_(std::move(handler)), events_(events) {}
 
   void* interfaceFor(REFIID iid) noexcept override {
-    if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, iids::CommandBarEventsSource))
+    if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, iids::eventsOf(events_)))
       return static_cast<IDispatch*>(this);
     return nullptr;
   }
@@ -53,7 +55,9 @@ class ClickSink final : public DispatchObject<> {
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
                                    EXCEPINFO* info, UINT*) override {
     if (id != ClickId) return DISP_E_MEMBERNOTFOUND;
-    if (!params || params->cArgs != 3 || params->cNamedArgs != 0 || !params->rgvarg) return DISP_E_BADPARAMCOUNT;
+    const bool withHandled = events_ == automation::ClickEvents::EditorControl;
+    const UINT count = withHandled ? 3 : 2;
+    if (!params || params->cArgs != count || params->cNamedArgs != 0 || !params->rgvarg) return DISP_E_BADPARAMCOUNT;
     // The handler may end this subscription (the add-in unloaded from inside a command): the
     // source then lets the sink go while this call is still on it.
     ComPtr<IDispatch> self(this);
@@ -67,8 +71,8 @@ class ClickSink final : public DispatchObject<> {
       if (cancel) *cancel = c ? VARIANT_TRUE : VARIANT_FALSE;
     };
     try {
-      automation::Object control = fromVariant(params->rgvarg[2]).asObject();
-      handled = boolRef(params->rgvarg[1], handledValue);
+      automation::Object control = fromVariant(params->rgvarg[count - 1]).asObject();
+      handled = withHandled ? boolRef(params->rgvarg[1], handledValue) : &handledValue;
       cancel = boolRef(params->rgvarg[0], cancelValue);
       h = *handled != VARIANT_FALSE, c = *cancel != VARIANT_FALSE;
       handler_(control, h, c);
@@ -87,17 +91,19 @@ class ClickSink final : public DispatchObject<> {
 
  private:
   automation::ClickHandler handler_;
+  automation::ClickEvents events_;
 };
 
 }  // namespace
 
-automation::Subscription adviseClicks(IUnknown* source, automation::ClickHandler handler) {
+automation::Subscription adviseClicks(IUnknown* source, automation::ClickHandler handler,
+                                      automation::ClickEvents events) {
   auto container = ComPtr<IUnknown>(source).query<IConnectionPointContainer>(IID_IConnectionPointContainer);
   if (!container) automation::fail("Object doesn't support this property or method", automation::errors::NoSuchMember);
   ComPtr<IConnectionPoint> point;
-  HRESULT hr = container->FindConnectionPoint(iids::CommandBarEventsSource, point.put());
+  HRESULT hr = container->FindConnectionPoint(iids::eventsOf(events), point.put());
   if (FAILED(hr) || !point) throw failureFrom(FAILED(hr) ? hr : E_NOINTERFACE, "FindConnectionPoint");
-  auto sink = ComPtr<IDispatch>::attach(new ClickSink(std::move(handler)));
+  auto sink = ComPtr<IDispatch>::attach(new ClickSink(std::move(handler), events));
   DWORD cookie = 0;
   SetErrorInfo(0, nullptr);  // what is there afterwards comes from this call
   hr = point->Advise(sink.get(), &cookie);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "automation/object.h"
+
 // Interfaces of the editor and Office that are queried by IID (everything else is late-bound).
 namespace win32::iids {
 
@@ -10,6 +12,12 @@ inline const IID VBE = {0x0002E166, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x0
 inline const IID CommandBarEvents = {0x0002E130, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 // _dispCommandBarControlEvents: Click(CommandBarControl, handled, CancelDefault).
 inline const IID CommandBarEventsSource = {0x0002E131, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+// Office's _CommandBarButtonEvents, raised by a CommandBarButton itself: Click(Ctrl, CancelDefault).
+inline const IID CommandBarButtonEvents = {0x000C0351, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+// The source interface of each kind of click events.
+inline const IID& eventsOf(automation::ClickEvents events) {
+  return events == automation::ClickEvents::OfficeButton ? CommandBarButtonEvents : CommandBarEventsSource;
+}
 inline const IID CommandBarControl = {0x000C0308, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 inline const IID IDTExtensibility2 = {0xB65AD801, 0xABAF, 0x11D0, {0xBB, 0x8B, 0x00, 0xA0, 0xC9, 0x0F, 0x27, 0x44}};
 

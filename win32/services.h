@@ -9,6 +9,12 @@
 
 namespace win32 {
 
+// Which events this build takes clicks through. 64-bit hosts are reported to crash on VBE.Events
+// (see docs/design.md, "Clicks"), so the 64-bit DLL never touches it and takes Office's own button
+// events; the 32-bit DLL keeps the editor's, its known-good way.
+inline constexpr automation::ClickEvents ClickEventsOfThisBuild =
+    sizeof(void*) == 8 ? automation::ClickEvents::OfficeButton : automation::ClickEvents::EditorControl;
+
 // Where VB's SaveSetting keeps its values: HKCU\Software\VB and VBA Program Settings.
 class RegistrySettings final : public platform::Settings {
  public:

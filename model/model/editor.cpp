@@ -100,6 +100,24 @@ struct ControlsNode : Node {
   }
 };
 
+// A click subscription on `control`'s list of sinks. Its end is the editor's Unadvise: a call like
+// any other, which a test may fail; the sink goes all the same, since the add-in has nothing
+// better to do than release the connection point.
+automation::Subscription subscribeTo(World* w, const std::shared_ptr<ControlNode>& control,
+                                     std::vector<ControlNode::Subscriber> ControlNode::*list,
+                                     std::string kind, automation::ClickHandler handler) {
+  int64_t id = w->nextSubscriber++;
+  ((*control).*list).push_back({id, std::move(handler)});
+  auto state = w->self();
+  ++state->liveReferences;
+  std::weak_ptr<ControlNode> weak = control;
+  return automation::Subscription([state, weak, id, list, kind] {
+    --state->liveReferences;
+    if (auto c = weak.lock()) std::erase_if((*c).*list, [id](const auto& s) { return s.id == id; });
+    state->enter(kind, "Unadvise", Invoke::Get, {}, {});
+  });
+}
+
 struct CommandBarEventsNode : Node {
   World* w;
   std::shared_ptr<ControlNode> control;
@@ -108,16 +126,7 @@ struct CommandBarEventsNode : Node {
   bool implements(std::string_view name) const override { return name == "CommandBarEvents"; }
   automation::Subscription subscribe(automation::ClickHandler handler, automation::ClickEvents events) override {
     if (events != automation::ClickEvents::EditorControl) noSuchMember("FindConnectionPoint");
-    int64_t id = w->nextSubscriber++;
-    control->subscribers.push_back({id, std::move(handler)});
-    auto state = w->self();
-    ++state->liveReferences;
-    std::weak_ptr<ControlNode> weak = control;
-    return automation::Subscription([state, weak, id] {
-      --state->liveReferences;
-      if (auto c = weak.lock())
-        std::erase_if(c->subscribers, [id](const auto& s) { return s.id == id; });
-    });
+    return subscribeTo(w, control, &ControlNode::subscribers, kind(), std::move(handler));
   }
 };
 
@@ -374,21 +383,12 @@ Value ControlNode::invoke(std::string_view m, Invoke k, std::span<const Value> a
 automation::Subscription ControlNode::subscribe(automation::ClickHandler handler,
                                                automation::ClickEvents events) {
   if (events != automation::ClickEvents::OfficeButton) noSuchMember("FindConnectionPoint");
-  int64_t sid = world->nextSubscriber++;
-  buttonSubscribers.push_back({sid, std::move(handler)});
   auto self = std::static_pointer_cast<ControlNode>(shared_from_this());
   std::erase_if(world->buttonSources, [](const auto& w) { return w.expired(); });
   if (std::none_of(world->buttonSources.begin(), world->buttonSources.end(),
                    [&](const auto& w) { return w.lock() == self; }))
     world->buttonSources.push_back(self);
-  auto state = world->self();
-  ++state->liveReferences;
-  std::weak_ptr<ControlNode> weak = self;
-  return automation::Subscription([state, weak, sid] {
-    --state->liveReferences;
-    if (auto c = weak.lock())
-      std::erase_if(c->buttonSubscribers, [sid](const auto& s) { return s.id == sid; });
-  });
+  return subscribeTo(world, self, &ControlNode::buttonSubscribers, kind(), std::move(handler));
 }
 
 BarNode::~BarNode() {

@@ -133,6 +133,8 @@ class Ref : public automation::Dispatch {
     return std::make_unique<Enum>(state_, node_->kind(), node_->items());
   }
   automation::Subscription subscribe(automation::ClickHandler handler, automation::ClickEvents events) override {
+    // Subscribing is two calls of the event source: its connection point, then Advise.
+    state_->enter(node_->kind(), "FindConnectionPoint", Invoke::Get, {}, {});
     state_->enter(node_->kind(), "Advise", Invoke::Get, {}, {});
     return node_->subscribe(std::move(handler), events);
   }

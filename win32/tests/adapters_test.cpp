@@ -2,6 +2,7 @@
 // reached again through a dispatch client must behave as the object itself.
 #include <ocidl.h>
 
+#include <optional>
 #include <vector>
 
 #include "check.h"
@@ -33,6 +34,7 @@ class Fake final : public automation::Dispatch, public std::enable_shared_from_t
   automation::ClickHandler handler;
   bool subscriptionEnded = false;
   bool refuseSubscription = false;
+  std::optional<automation::ClickEvents> subscribedWith;
 
   Value invoke(std::string_view member, Invoke kind, std::span<const Value> args,
                std::span<const NamedArg> named) override {
@@ -54,8 +56,9 @@ class Fake final : public automation::Dispatch, public std::enable_shared_from_t
     };
     return std::make_unique<E>();
   }
-  automation::Subscription subscribe(automation::ClickHandler h) override {
+  automation::Subscription subscribe(automation::ClickHandler h, automation::ClickEvents events) override {
     if (refuseSubscription) automation::fail("Events are not available for this control", 440);
+    subscribedWith = events;
     handler = std::move(h);
     subscriptionEnded = false;
     return automation::Subscription([this] {
@@ -63,7 +66,10 @@ class Fake final : public automation::Dispatch, public std::enable_shared_from_t
       subscriptionEnded = true;
     });
   }
-  bool implements(std::string_view name) const override { return isEditor_ && automation::sameName(name, "VBE"); }
+  bool implements(std::string_view name) const override {
+    // A button raises Office's button events itself.
+    return automation::sameName(name, "CommandBarControl") || (isEditor_ && automation::sameName(name, "VBE"));
+  }
 
  private:
   bool isEditor_;
@@ -151,19 +157,25 @@ void callsCrossIDispatch() {
   CHECK_EQ(childFake.use_count(), 2);  // fake->child
 }
 
-void clicksArriveThroughConnectionPoints() {
+// Both kinds of click events: the editor's (control, handled, CancelDefault) and Office's button
+// events (Ctrl, CancelDefault), which carry no "handled".
+void clicksArriveThroughConnectionPoints(automation::ClickEvents kind) {
+  const bool withHandled = kind == automation::ClickEvents::EditorControl;
   auto events = std::make_shared<Fake>();
   auto control = std::make_shared<Fake>();
   Object o = throughCom(Object(events));
   Object seenControl;
   int clicks = 0;
-  automation::Subscription s = o.subscribe([&](const Object& c, bool& handled, bool& cancel) {
-    ++clicks;
-    seenControl = c;
-    CHECK(!handled);
-    cancel = true;
-  });
+  automation::Subscription s = o.subscribe(
+      [&](const Object& c, bool& handled, bool& cancel) {
+        ++clicks;
+        seenControl = c;
+        CHECK(!handled);
+        cancel = true;
+      },
+      kind);
   CHECK(events->handler != nullptr);
+  CHECK(events->subscribedWith == kind);
   if (events->handler) {
     bool handled = false, cancel = false;
     events->handler(Object(control), handled, cancel);
@@ -175,7 +187,7 @@ void clicksArriveThroughConnectionPoints() {
   seenControl.reset();
 
   // A failing handler reaches the event source as the failure of the event call.
-  automation::Subscription failing = o.subscribe([](const Object&, bool&, bool&) { automation::fail("no", 91); });
+  automation::Subscription failing = o.subscribe([](const Object&, bool&, bool&) { automation::fail("no", 91); }, kind);
   if (events->handler) {
     bool handled = false, cancel = false;
     CHECK_FAILS(91, events->handler(Object(control), handled, cancel));
@@ -185,16 +197,18 @@ void clicksArriveThroughConnectionPoints() {
 
   // A handler that cancels the editor's own command and then fails: the command stays cancelled
   // (the flags are the editor's variables, passed by reference), and the failure still arrives.
-  automation::Subscription cancelling = o.subscribe([](const Object&, bool& handled, bool& cancel) {
-    handled = true;
-    cancel = true;
-    automation::fail("the report failed", 5);
-  });
+  automation::Subscription cancelling = o.subscribe(
+      [](const Object&, bool& handled, bool& cancel) {
+        handled = true;
+        cancel = true;
+        automation::fail("the report failed", 5);
+      },
+      kind);
   if (events->handler) {
     bool handled = false, cancel = false;
     CHECK_FAILS(5, events->handler(Object(control), handled, cancel));
     CHECK(cancel);
-    CHECK(handled);
+    CHECK_EQ(handled, withHandled);
   }
   cancelling.reset();
 
@@ -202,7 +216,7 @@ void clicksArriveThroughConnectionPoints() {
   // not a bare "Automation error".
   events->refuseSubscription = true;
   try {
-    automation::Subscription refused = o.subscribe([](const Object&, bool&, bool&) {});
+    automation::Subscription refused = o.subscribe([](const Object&, bool&, bool&) {}, kind);
     CHECK(!"a refused subscription must fail");
   } catch (const automation::Failure& f) {
     CHECK_EQ(f.code(), 440);
@@ -321,7 +335,8 @@ void clientsAreRecycledWithinBounds() {
 int main() {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   callsCrossIDispatch();
-  clicksArriveThroughConnectionPoints();
+  clicksArriveThroughConnectionPoints(automation::ClickEvents::EditorControl);
+  clicksArriveThroughConnectionPoints(automation::ClickEvents::OfficeButton);
   variantsConvert();
   textsConvertAsTheSystemDoes();
   clientsAreRecycledWithinBounds();

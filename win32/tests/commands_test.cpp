@@ -15,6 +15,7 @@
 #include "model/sample.h"
 #include "testbed.h"
 #include "text.h"
+#include "toolbar/click_route.h"
 
 namespace {
 
@@ -81,6 +82,7 @@ struct Outcome {
   std::string click, state, calls, hostFiles, setting;
   std::vector<std::string> boxes;
   int64_t liveReferences = -1;
+  std::vector<std::string> crashes;  // calls the host of the model's bitness would not survive
 };
 
 std::string filesOf(const std::optional<model::Host>& host) {
@@ -121,6 +123,7 @@ Outcome runNative(const Build& build, const Act& act, const std::deque<int>& ans
   o.hostFiles = filesOf(s.host);
   o.boxes = h.messageBox.shown;
   o.liveReferences = h.editor.liveReferences();
+  o.crashes = h.editor.world().crashes;
   return o;
 }
 
@@ -152,6 +155,7 @@ Outcome runDll(testbed::Addin& addin, const Build& build, const Act& act, const 
   o.calls = callLog(s.editor);
   o.hostFiles = filesOf(s.host);
   o.liveReferences = s.editor.liveReferences();
+  o.crashes = s.editor.world().crashes;
   return o;
 }
 
@@ -173,6 +177,11 @@ Both compare(testbed::Addin& addin, const char* name, const Build& build, const 
   for (const auto& t : b.dll.boxes) std::printf("    message box: %s\n", t.c_str());
   CHECK_EQ(b.native.liveReferences, 0);
   CHECK_EQ(b.dll.liveReferences, 0);
+  for (const auto& crash : b.dll.crashes) std::printf("    the host crashed: %s\n", crash.c_str());
+  CHECK(b.dll.crashes.empty());
+  CHECK(b.native.crashes.empty());
+  // 64-bit Office is never asked for VBE.Events; 32-bit Office keeps the editor's events.
+  if (model::hostBitness() == 64) CHECK(b.dll.calls.find("VBE.Events") == std::string::npos);
   return b;
 }
 
@@ -421,6 +430,37 @@ void anotherInstanceOfTheHostIsLeftAlone(testbed::Addin& addin) {
   }
 }
 
+// Office ties button sinks to controls by Id and Tag, and every custom button has Id 1: another
+// add-in's buttons, untagged or with the same Tag as one of ours, must run nothing, and a click on
+// ours runs its command once.
+void aClickRunsOneCommandOnceAndForeignButtonsNone(testbed::Addin& addin) {
+  Act clicks = [](model::Editor& e) {
+    std::vector<std::shared_ptr<model::ControlNode>> foreign;
+    for (const std::string& tag : {std::string(), toolbar::ClickRoute::tagFor(1)}) {
+      auto bar = std::make_shared<model::BarNode>();
+      bar->world = &e.world();
+      bar->name = "Other Add-in " + tag;
+      e.world().bars.push_back(bar);
+      auto c = bar->addControl(1, "Foreign");
+      c->tag = tag;
+      e.world().buttonSources.push_back(c);
+      foreign.push_back(c);
+    }
+    for (const auto& c : foreign) {
+      auto r = e.click(c);
+      CHECK(r.failures.empty() && !r.cancelled);
+    }
+    return e.click(Bar, 1);
+  };
+  Both b = compare(addin, "a click among buttons that share Id and Tag", sample, clicks);
+  size_t reads = 0;
+  for (size_t at = b.dll.calls.find("CommandBarControl.Index()"); at != std::string::npos;
+       at = b.dll.calls.find("CommandBarControl.Index()", at + 1))
+    ++reads;
+  CHECK_EQ(reads, 1u);
+  CHECK(b.dll.state.find("VBAProject.Module1: code shown") != std::string::npos);
+}
+
 void aFailingConnectionIsShownInAMessageBox(testbed::Addin& addin) {
   Build notAnEditor = [] { return Setup{model::EditorBuilder().notAnEditor().build(), std::nullopt}; };
   Both b = compare(addin, "connection to something that is not the editor", notAnEditor,
@@ -439,11 +479,14 @@ int main() {
     CHECK(addin.ready());
     if (!addin.ready()) std::printf("    %s\n", addin.problem().c_str());
     if (addin.ready()) {
+      std::printf("  clicks through %s\n", model::hostBitness() == 64 ? "Office's button events (64-bit)"
+                                                                        : "the editor's CommandBarEvents (32-bit)");
       windowCommandsOnTheSampleWorkspace(addin);
       referenceReportTypedIntoTheEditControl(addin);
       hostCommandsThroughTheRunningObjectTable(addin);
       anotherInstanceOfTheHostIsLeftAlone(addin);
       aFailingConnectionIsShownInAMessageBox(addin);
+      aClickRunsOneCommandOnceAndForeignButtonsNone(addin);
     }
     testbed::clearSettings();
   }
