@@ -2,6 +2,7 @@
 #include <oleauto.h>
 
 #include "com_ptr.h"
+#include "dispatch_client.h"
 #include "services.h"
 #include "text.h"
 #include "variant.h"
@@ -26,6 +27,13 @@ platform::ActiveObject RunningObjectLookup::getActiveObject(const std::string& p
   auto dispatch = unknown.query<IDispatch>(IID_IDispatch);
   if (!dispatch) notRunning();
   return {adoptDispatch(dispatch.get()), true};
+}
+
+bool RunningObjectLookup::inThisProcess(const automation::Object& object) {
+  // Only objects that came through COM can be proxies; this module's own are here by definition.
+  auto* client = dynamic_cast<DispatchClient*>(object.target());
+  if (!client || !client->unknown()) return true;
+  return !ComPtr<IUnknown>(client->unknown()).query<IClientSecurity>(IID_IClientSecurity);
 }
 
 }  // namespace win32

@@ -42,6 +42,7 @@ std::vector<INPUT> inputsFor(const std::vector<platform::keystrokes::Key>& keys)
 class RunningObjectLookup final : public platform::HostLookup {
  public:
   platform::ActiveObject getActiveObject(const std::string& progId) override;
+  bool inThisProcess(const automation::Object& object) override;
 };
 
 }  // namespace win32

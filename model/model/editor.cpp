@@ -118,6 +118,49 @@ automation::Subscription subscribeTo(World* w, const std::shared_ptr<ControlNode
   });
 }
 
+// A document component's Properties: "Name" and, with a host in the editor's process,
+// "Application", whose Object is the host's Application. Other components have none.
+struct PropertyNode : Node {
+  World* w;
+  std::string name;
+  Value value;
+  PropertyNode(World* world, std::string n, Value v) : w(world), name(std::move(n)), value(std::move(v)) {}
+  std::string kind() const override { return "Property"; }
+  Value invoke(std::string_view m, Invoke k, std::span<const Value>, std::span<const NamedArg>) override {
+    if (k != Invoke::Get) noSuchMember(m);
+    if (sameName(m, "Name")) return Value(name);
+    if (sameName(m, "Value")) return value;
+    if (sameName(m, "Object")) {
+      if (!value.isObject()) fail("Object required", 424);
+      return value;
+    }
+    noSuchMember(m);
+  }
+};
+
+struct PropertiesNode : Node {
+  World* w;
+  std::vector<std::shared_ptr<Node>> props;
+  PropertiesNode(World* world, const ComponentNode& c) : w(world) {
+    if (c.type != 100) return;
+    props.push_back(std::make_shared<PropertyNode>(w, "Name", Value(c.name)));
+    if (Object app = w->documentHost ? w->documentHost() : Object(); !app.empty())
+      props.push_back(std::make_shared<PropertyNode>(w, "Application", Value(app)));
+  }
+  std::string kind() const override { return "Properties"; }
+  std::vector<std::shared_ptr<Node>> items() override { return props; }
+  Value invoke(std::string_view m, Invoke, std::span<const Value> a, std::span<const NamedArg>) override {
+    if (sameName(m, "Count")) return Value::i4(static_cast<int32_t>(props.size()));
+    if (sameName(m, "Item")) {
+      if (auto* p = itemOf(props, arg(a, 0),
+                           [](const Node& n) { return static_cast<const PropertyNode&>(n).name; }))
+        return wrapped(w, *p);
+      invalidCall();
+    }
+    noSuchMember(m);
+  }
+};
+
 struct CommandBarEventsNode : Node {
   World* w;
   std::shared_ptr<ControlNode> control;
@@ -496,6 +539,7 @@ Value ComponentNode::invoke(std::string_view m, Invoke k, std::span<const Value>
     return wrapped(world, std::make_shared<CodeModuleNode>(world, self));
   }
   if (sameName(m, "HasOpenDesigner")) return Value::boolean(designerWindow && designerWindow->visible);
+  if (sameName(m, "Properties")) return wrapped(world, std::make_shared<PropertiesNode>(world, *this));
   if (sameName(m, "DesignerWindow")) {
     if (!designerWindow) fail("Method 'DesignerWindow' of object '_VBComponent' failed", 440);
     return wrapped(world, designerWindow);

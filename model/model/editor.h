@@ -159,6 +159,10 @@ struct World : State, std::enable_shared_from_this<World> {
   std::vector<std::weak_ptr<ControlNode>> buttonSources;
   int64_t nextSubscriber = 1;
   int nextCustomBar = 1;
+  // The host's Application as a document component's Properties hand it out: set by the model
+  // host of this editor's own process (HostBuilder::build); none, and those Properties have no
+  // "Application", while there is none.
+  std::function<Object()> documentHost;
 
   std::shared_ptr<State> self();
   std::shared_ptr<WindowNode> window(const std::string& caption) const;

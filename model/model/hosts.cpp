@@ -386,6 +386,7 @@ Object Host::application() const {
 }
 
 void Host::install(ModelHostLookup& lookup) const {
+  if (!state_->inTable) return;
   lookup.factories[state_->progId] = [world = world_, host = state_]() -> platform::ActiveObject {
     Value progId(host->progId);
     world->enter("RunningObjectTable", "GetActiveObject", Invoke::Get, std::span(&progId, 1), {});
@@ -504,8 +505,28 @@ HostBuilder& HostBuilder::inAnotherProcess() {
   return *this;
 }
 
+HostBuilder& HostBuilder::notInTable() {
+  state_->inTable = false;
+  return *this;
+}
+
 Host HostBuilder::build() {
+  // The instance of the editor's own process is the one its document components lead to.
+  if (!state_->otherProcess) {
+    std::weak_ptr<World> weak = world_;
+    world_->documentHost = [weak, host = state_]() -> Object {
+      auto world = weak.lock();
+      if (!world || !host->running) return Object();
+      std::shared_ptr<State> log = world;
+      return wrap(log, std::make_shared<ApplicationNode>(log, host));
+    };
+  }
   return Host(world_, state_);
+}
+
+bool inAnotherProcess(const Object& object) {
+  auto node = std::dynamic_pointer_cast<HostNode>(unwrap(object));
+  return node && node->host->otherProcess;
 }
 
 }  // namespace model

@@ -19,6 +19,9 @@ namespace model {
 
 class ModelHostLookup;
 
+// Whether a model object belongs to a host instance of another process.
+bool inAnotherProcess(const Object& object);
+
 enum class HostKind { Excel, Word, Access, PowerPoint };
 
 const char* progIdOf(HostKind kind);
@@ -31,8 +34,9 @@ std::optional<HostKind> hostKindOf(const std::string& displayName);
 struct HostState {
   HostKind kind = HostKind::Excel;
   std::string progId;
-  bool running = true;  // false: the lookup finds no instance
+  bool running = true;  // false: neither the lookup nor the editor finds an instance
   bool otherProcess = false;  // true: the instance found runs in another process
+  bool inTable = true;        // false: only the editor leads to it
   bool visible = true;
   std::vector<bool> visibleWrites;  // every value put on "Visible", in order
 
@@ -129,6 +133,9 @@ class HostBuilder {
   HostBuilder& notRunning();
   // Another instance of the program, started first: the table finds it, in another process.
   HostBuilder& inAnotherProcess();
+  // Not (yet) in the Running Object Table, as Office is until its window first loses the focus:
+  // the editor's document components still lead to it.
+  HostBuilder& notInTable();
   Host build();
 
  private:

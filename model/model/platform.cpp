@@ -1,5 +1,6 @@
 #include "model/platform.h"
 
+#include "model/hosts.h"
 #include "platform/keystrokes.h"
 
 namespace model {
@@ -48,6 +49,8 @@ platform::ActiveObject ModelHostLookup::getActiveObject(const std::string& progI
                      automation::errors::CantCreateObject);
   return {it->second, true};
 }
+
+bool ModelHostLookup::inThisProcess(const Object& object) { return !inAnotherProcess(object); }
 
 Harness::Harness(Editor e) : editor(std::move(e)), keyboard(editor.shared()) {}
 

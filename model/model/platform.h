@@ -58,6 +58,7 @@ class ModelHostLookup : public platform::HostLookup {
   std::map<std::string, std::function<platform::ActiveObject()>> factories;
   std::vector<std::string> lookups;
   platform::ActiveObject getActiveObject(const std::string& progId) override;
+  bool inThisProcess(const Object& object) override;
 };
 
 // Everything a test needs to connect the add-in to a model editor.

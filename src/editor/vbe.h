@@ -131,6 +131,19 @@ class CodeModule : public Wrapper {
   editor::CodePane CodePane() const { return editor::CodePane(o_.get("CodePane").asObject()); }
 };
 
+class Property : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  automation::Object Object() const { return o_.get("Object").asObject(); }
+};
+
+class Properties : public Wrapper {
+ public:
+  using Wrapper::Wrapper;
+  int32_t Count() const { return o_.get("Count").asInt(); }
+  Property Item(const std::string& name) const { return Property(o_.call("Item", {Value(name)}).asObject()); }
+};
+
 class VBComponent : public Wrapper {
  public:
   using Wrapper::Wrapper;
@@ -140,6 +153,7 @@ class VBComponent : public Wrapper {
   editor::CodeModule CodeModule() const { return editor::CodeModule(o_.get("CodeModule").asObject()); }
   bool HasOpenDesigner() const { return o_.get("HasOpenDesigner").asBool(); }
   Window DesignerWindow() const { return Window(o_.call("DesignerWindow").asObject()); }
+  editor::Properties Properties() const { return editor::Properties(o_.get("Properties").asObject()); }
 };
 
 class VBComponents : public Wrapper {

@@ -2,7 +2,60 @@
 
 namespace host {
 
-automation::Object ownInstance(platform::HostLookup& hosts, Kind kind, const std::string& appName) {
+namespace {
+
+template <class Step>
+void guarded(Step&& step) {
+  try {
+    step();
+  } catch (const automation::Failure&) {
+  }
+}
+
+// A locked project hides its components, and a document that is not loaded may refuse its
+// Properties: either way this project leads nowhere and the walk goes on.
+automation::Object fromProject(const editor::VBProject& project) {
+  automation::Object found;
+  if (project.Protection() == editor::VBProject::Locked) return found;
+  auto components = project.VBComponents().enumerate();
+  while (auto item = components.next()) {
+    guarded([&] {
+      editor::VBComponent component(item->asObject());
+      if (component.Type() != editor::VBComponent::Document) return;
+      auto properties = component.Properties();
+      if (properties.Count() > 1) found = properties.Item("Application").Object();
+    });
+    if (!found.empty()) break;
+  }
+  return found;
+}
+
+}  // namespace
+
+automation::Object applicationFromEditor(const editor::VBE& vbe) {
+  automation::Object found;
+  guarded([&] { found = fromProject(vbe.ActiveVBProject()); });
+  if (!found.empty()) return found;
+  // The active project is walked again among the others: the editor hands out a new object per
+  // call, so it cannot be told apart from another project of the same name.
+  guarded([&] {
+    auto projects = vbe.VBProjects().enumerate();
+    while (found.empty()) {
+      auto item = projects.next();
+      if (!item) break;
+      guarded([&] { found = fromProject(editor::VBProject(item->asObject())); });
+    }
+  });
+  return found;
+}
+
+automation::Object ownInstance(const editor::VBE& vbe, platform::HostLookup& hosts, Kind kind,
+                               const std::string& appName) {
+  // PowerPoint has no document components and runs one instance; Access keeps the table's way.
+  if (kind == Kind::Excel || kind == Kind::Word) {
+    automation::Object app = applicationFromEditor(vbe);
+    if (!app.empty() && hosts.inThisProcess(app)) return app;
+  }
   platform::ActiveObject found = hosts.getActiveObject(row(kind).progId);
   if (!found.inThisProcess)
     throw OtherInstance("The running " + appName +

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "automation/object.h"
+#include "editor/vbe.h"
 #include "host/hosts.h"
 #include "platform/services.h"
 
@@ -13,10 +14,18 @@ class OtherInstance : public automation::Failure {
   using automation::Failure::Failure;
 };
 
-// The running host of this kind, when it lives in the add-in's own process. The table holds the
-// instance started first; when that is another one, OtherInstance (naming the host as the editor
-// does, `appName`) is thrown before anything is called on it. The lookup's own failure (none
-// running) propagates unchanged.
-automation::Object ownInstance(platform::HostLookup& hosts, Kind kind, const std::string& appName);
+// The host's Application as the editor leads to it: the first document component (ThisWorkbook,
+// a sheet, ThisDocument) of an unlocked project, the active one first, whose Properties hold
+// "Application". Empty when none does; no failure of the walk escapes it.
+automation::Object applicationFromEditor(const editor::VBE& vbe);
+
+// The running host of this kind that the editor belongs to. Excel and Word are found through the
+// editor first: the Running Object Table holds one instance per program, the one started first,
+// and only once it has lost the focus. Otherwise, and for Access and PowerPoint, the table's
+// instance, which must live in the add-in's own process: when it is another one, OtherInstance
+// (naming the host as the editor does, `appName`) is thrown before anything is called on it. The
+// table's own failure (none running) propagates unchanged.
+automation::Object ownInstance(const editor::VBE& vbe, platform::HostLookup& hosts, Kind kind,
+                               const std::string& appName);
 
 }  // namespace host

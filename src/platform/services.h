@@ -48,6 +48,9 @@ class HostLookup {
  public:
   virtual ~HostLookup() = default;
   virtual ActiveObject getActiveObject(const std::string& progId) = 0;
+  // Whether an object reached some other way (through the editor) lives in this process. Asks
+  // nothing of the object itself. Never fails.
+  virtual bool inThisProcess(const automation::Object& object) = 0;
 };
 
 // Whoever owns the add-in object. A command holds it while it runs: the user can unload the add-in

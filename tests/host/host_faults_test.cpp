@@ -36,6 +36,15 @@ size_t lookupIndex(const std::vector<model::Call>& calls) {
   return 0;
 }
 
+// 1-based index of the host name's Caption (getappname's last call).
+size_t hostNameIndex(const std::vector<model::Call>& calls) {
+  for (size_t i = 1; i < calls.size(); ++i)
+    if (calls[i].describe() == "CommandBarControl.Caption()" && calls[i - 1].member == "FindControl" &&
+        calls[i - 1].args.size() > 1 && calls[i - 1].args[1] == automation::Value::i2(106))
+      return i + 1;
+  return 0;
+}
+
 // closewb: a failing call in the project count, the host name or the lookup reaches the caller
 // with nothing closed; a failing call while reading the file name or after the lookup is
 // absorbed. No reference outlives the command.
@@ -54,9 +63,13 @@ TEST(CloseFaultSweep, EachFailingCallIsReportedOrAbsorbedByItsStep) {
       auto r = make(s);
       r.rig.h.messageBox.answers = {platform::MessageBox::Answer::Yes};
       r.editor().faults().failCall(static_cast<int64_t>(k), "fault " + std::to_string(k));
-      const bool reported = k <= 2 || (k >= lookup - 3 && k <= lookup);
+      // Between the host's name and the table lookup, Excel and Word walk the editor for the host;
+      // a failure there only sends the command on to the table.
+      const size_t name = hostNameIndex(calls);
+      const bool reported = k <= 2 || (k >= name - 2 && k <= name) || k == lookup;
       const std::string at = std::string(model::progIdOf(s.kind)) + " call " + std::to_string(k) +
                              " " + calls[k - 1].describe();
+      ASSERT_GT(name, 2u);
       try {
         r.addin().closewb();
         EXPECT_FALSE(reported) << at << " was absorbed";
@@ -80,19 +93,22 @@ TEST(OpenFaultSweep, EachFailingCallEndsInStepRWithTheHostShown) {
     clean.addin().UseFileDialogOpen();
     const auto calls = clean.editor().calls();
     const size_t lookup = lookupIndex(calls);
+    const size_t name = hostNameIndex(calls);
     ASSERT_GT(lookup, 0u);
+    ASSERT_GT(name, 0u);
 
     for (size_t k = 1; k <= calls.size(); ++k) {
       auto r = make(s);
       r.editor().faults().failCall(static_cast<int64_t>(k));
+      const bool walk = k > name && k < lookup;
       const std::string at = std::string(model::progIdOf(s.kind)) + " call " + std::to_string(k) +
                              " " + calls[k - 1].describe();
       try {
         r.addin().UseFileDialogOpen();
-        EXPECT_GT(k, lookup) << at << " was absorbed";
+        EXPECT_TRUE(k > lookup || walk) << at << " was absorbed";
         EXPECT_TRUE(r.host.visible()) << at;
       } catch (const automation::Failure& f) {
-        EXPECT_LE(k, lookup) << at << " reached the caller";
+        EXPECT_TRUE(k <= lookup && !walk) << at << " reached the caller";
         EXPECT_EQ(f.code(), automation::errors::ObjectNotSet) << at;
       }
       EXPECT_TRUE(r.rig.h.messageBox.shown.empty()) << at;

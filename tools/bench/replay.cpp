@@ -98,6 +98,12 @@ class RecordingLookup : public platform::HostLookup {
     r_->ops()[at].result = s;
     return {r_->proxy(found.object, s), found.inThisProcess};
   }
+  bool inThisProcess(const Object& object) override {
+    auto* proxy = dynamic_cast<Proxy*>(object.target());
+    if (!proxy) return real_.inThisProcess(object);
+    r_->ops().push_back({Op::Type::InProcess, proxy->slot()});
+    return real_.inThisProcess(proxy->inner());
+  }
 
  private:
   Recorder* r_;
@@ -206,6 +212,7 @@ void Replay::run() {
           if (op.result >= 0) slots_[op.result] = o;
           break;
         }
+        case Op::Type::InProcess: lookup_.inThisProcess(slots_[op.target]); break;
         case Op::Type::Keys: keyboard_.type(op.member); break;
       }
     } catch (const automation::Failure&) {

@@ -17,7 +17,7 @@ using automation::Object;
 using automation::Value;
 
 struct Op {
-  enum class Type { Invoke, Enumerate, Next, Subscribe, Lookup, Keys };
+  enum class Type { Invoke, Enumerate, Next, Subscribe, Lookup, InProcess, Keys };
   Op() = default;
   Op(Type t, int on, std::string name = {}, Invoke k = Invoke::Get)
       : type(t), target(on), member(std::move(name)), kind(k) {}

@@ -116,6 +116,23 @@ void activeProject(const Calls& calls, int cleanMissing, std::vector<Expectation
   windowActions(calls, hiding(calls), out);
 }
 
+// Excel and Word look for their host through the editor first (projects, document components and
+// their Properties); a failure there only sends the command on to the Running Object Table.
+// Returns the end of that walk, which starts at `from`.
+size_t hostWalk(const Calls& calls, size_t from, std::vector<Expectation>& out) {
+  size_t end = from;
+  auto walking = [](const model::Call& c) {
+    return is(c, "VBE", "ActiveVBProject") || is(c, "VBE", "VBProjects") || c.target == "VBProject" ||
+           c.target == "VBProjects" || c.target == "VBComponents" || c.target == "VBComponent" ||
+           c.target == "Properties" || c.target == "Property";
+  };
+  while (end < calls.size() && walking(calls[end])) ++end;
+  mark(out, from, end, Regime::Absorbed);
+  return end;
+}
+
+bool isLookup(const Calls& calls, size_t i) { return i < calls.size() && calls[i].target == "RunningObjectTable"; }
+
 void button(const Command& command, const Calls& calls, int cleanMissing, std::vector<Expectation>& out) {
   switch (command.button) {
     case 1:
@@ -123,17 +140,26 @@ void button(const Command& command, const Calls& calls, int cleanMissing, std::v
     case 3:
     case 4: windowActions(calls, hiding(calls), out); break;
     case 5: {
-      size_t lookup = find(calls, 0, [](auto& c) { return c.target == "RunningObjectTable"; }, "host lookup");
-      mark(out, 0, lookup + 1, Regime::RecoveryFails);
-      mark(out, lookup + 1, calls.size(), Regime::Recovered);
+      size_t name = find(calls, 0, [](auto& c) { return is(c, "CommandBarControl", "Caption"); }, "host name") + 1;
+      mark(out, 0, name, Regime::RecoveryFails);
+      size_t i = hostWalk(calls, name, out);
+      if (isLookup(calls, i)) {
+        mark(out, i, i + 1, Regime::RecoveryFails);
+        ++i;
+      } else if (i == name) unexpected("host lookup");
+      mark(out, i, calls.size(), Regime::Recovered);
       break;
     }
     case 6: {
       mark(out, 0, 3, Regime::Reported);  // Index, VBProjects, Count
       size_t i = fileNameLookup(calls, 3, out);
-      size_t lookup = find(calls, i, [](auto& c) { return c.target == "RunningObjectTable"; }, "host lookup");
-      mark(out, i, lookup + 1, Regime::Reported);  // the host's name and the lookup
-      mark(out, lookup + 1, calls.size(), Regime::Absorbed);
+      mark(out, i, i + 3, Regime::Reported);  // the host's name
+      size_t walked = hostWalk(calls, i + 3, out);
+      if (isLookup(calls, walked)) {
+        mark(out, walked, walked + 1, Regime::Reported);
+        ++walked;
+      } else if (walked == i + 3) unexpected("host lookup");
+      mark(out, walked, calls.size(), Regime::Absorbed);
       break;
     }
     default: unexpected("button " + std::to_string(command.button));
