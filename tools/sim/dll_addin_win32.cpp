@@ -157,7 +157,12 @@ class DllRuntime : public Runtime {
     if (!dll_.ready()) throw InputError("--dll " + path + ": " + dll_.problem());
     if (!target_.ready())
       throw InputError("cannot create the window that stands in for the Immediate window");
-    if (ws.host && ws.host->state().running) {
+    if (ws.otherHost) {
+      other_.emplace(ws.otherHost->kind(), ws.otherHost->state().files.empty() ? std::string("Book1.xlsx")
+                                                                               : ws.otherHost->state().files.front().name);
+      if (!other_->ready()) throw InputError("cannot start another instance of " + ws.otherHost->progId());
+    }
+    if (ws.host && ws.host->state().running && ws.host->state().inTable) {
       host_.emplace(ws.host->progId(), ws.host->application());
       if (!host_->ready())
         throw InputError("cannot put the model " + ws.host->progId() +
@@ -169,6 +174,7 @@ class DllRuntime : public Runtime {
   }
   ~DllRuntime() override {
     host_.reset();
+    if (other_) other_->finish();
     settings_.clear();
     settings_.write(original_);
   }
@@ -215,6 +221,7 @@ class DllRuntime : public Runtime {
   testbed::MessageBoxes boxes_;
   testbed::Addin dll_;
   std::optional<testbed::RunningObject> host_;
+  std::optional<testbed::HostInAnotherProcess> other_;
 };
 
 }  // namespace

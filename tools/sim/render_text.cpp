@@ -124,7 +124,7 @@ std::string TextRenderer::render(const ordered_json& r) {
   if (str(r["objectBrowser"]) == "visible" || full) o << "Object Browser: " << str(r["objectBrowser"]) << "\n";
 
   if (!r["hostCalls"].empty()) {
-    o << "the host received:\n";
+    o << "the host received" << (r["hostFoundThrough"] == "editor" ? " (found through the editor)" : "") << ":\n";
     for (auto& c : r["hostCalls"]) o << "  " << str(c) << "\n";
   }
   if (r["host"].is_object() && (!r["hostCalls"].empty() || full))

@@ -85,6 +85,7 @@ class NativeRuntime : public Runtime {
   explicit NativeRuntime(Workspace& ws) : world_(ws.editor.world()), keyboard_(ws.editor.shared()) {
     box_.answers.assign(ws.answers.begin(), ws.answers.end());
     if (ws.host) ws.host->install(hosts_);
+    if (ws.otherHost) ws.otherHost->install(hosts_);
   }
   std::unique_ptr<Addin> create() override {
     return std::make_unique<NativeAddin>(
@@ -342,6 +343,13 @@ ordered_json Session::report(const Command& c, const Snapshot& before) {
   for (size_t i = before.hostCalls; i < hostLog.size(); ++i)
     if (!isLookup(hostLog[i])) calls.push_back(hostLog[i].describe());
   out["hostCalls"] = calls;
+  // Which way the add-in found the host: a document component's Properties, or the table.
+  bool throughEditor = false;
+  for (size_t i = before.editorCalls; i < w.log.size(); ++i)
+    throughEditor = throughEditor || (w.log[i].target == "Property" && w.log[i].member == "Object");
+  out["hostFoundThrough"] = throughEditor     ? ordered_json("editor")
+                            : calls.empty()   ? ordered_json(nullptr)
+                                              : ordered_json("Running Object Table");
   if (ws_.host) {
     out["host"] = {{"application", ws_.host->progId()},
                    {"visible", ws_.host->visible()},

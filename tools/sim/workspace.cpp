@@ -220,10 +220,21 @@ void readProject(const Reader& r, const json& v, const std::string& ptr, model::
   }
 }
 
+// The editor's document components lead to the host, whose calls go to the host's own log.
+void linkDocumentsToHost(Workspace& ws) { ws.editor.world().documentHost = ws.hostLog.world().documentHost; }
+
 void readHostApplication(const Reader& r, const json& v, const std::string& ptr, Workspace& ws,
                          model::HostKind kind) {
   model::HostBuilder hb(ws.hostLog, kind);
   if (auto* f = optional(v, "running"); f && !r.boolean(*f, at(ptr, "running"), "true or false")) hb.notRunning();
+  bool anotherInTable = false;
+  if (auto* f = optional(v, "table")) {
+    const std::string expected = "\"own\", \"empty\" or \"another process\"";
+    auto holds = r.string(*f, at(ptr, "table"), expected);
+    if (holds == "empty" || holds == "another process") hb.notInTable();
+    else if (holds != "own") r.fail(at(ptr, "table"), "expected " + expected + ", found \"" + holds + "\"");
+    anotherInTable = holds == "another process";
+  }
   if (auto* f = optional(v, "visible"); f && !r.boolean(*f, at(ptr, "visible"), "true or false")) hb.hidden();
   if (auto* f = optional(v, "openCommand"); f && !r.boolean(*f, at(ptr, "openCommand"), "true or false"))
     hb.withoutOpenCommand();
@@ -273,6 +284,11 @@ void readHostApplication(const Reader& r, const json& v, const std::string& ptr,
     }
   }
   ws.host = hb.build();
+  if (anotherInTable) {
+    model::HostBuilder other(ws.hostLog, kind);
+    for (const auto& f : ws.host->state().files) other.file(f.name);
+    ws.otherHost = other.inAnotherProcess().build();
+  }
 }
 
 }  // namespace
@@ -308,7 +324,8 @@ Workspace parseWorkspace(const std::string& text, const std::string& name) {
   if (auto* t = optional(doc, "title")) ws.title = r.string(*t, "/title", "a string");
 
   const json& host = r.require(doc, "", "the workspace", "host", "{\"name\": the host's display name, ...}");
-  r.object(host, "/host", "\"host\"", {"name", "running", "visible", "openCommand", "files", "activeDocument", "addIns"});
+  r.object(host, "/host", "\"host\"",
+           {"name", "running", "table", "visible", "openCommand", "files", "activeDocument", "addIns"});
   auto hostName = r.string(r.require(host, "/host", "\"host\"", "name", "the host's display name, such as \"Microsoft Excel\""),
                            "/host/name", "the host's display name (a string)");
   auto kind = hostKindNamed(hostName);
@@ -348,6 +365,7 @@ Workspace parseWorkspace(const std::string& text, const std::string& name) {
   ws.editor = b.build();
   if (noActive) ws.editor.world().activeProject = nullptr;
   if (kind) readHostApplication(r, host, "/host", ws, *kind);
+  linkDocumentsToHost(ws);
   return ws;
 }
 
@@ -367,6 +385,7 @@ Workspace sampleWorkspace() {
                 .file("Budget.xlsm")
                 .file("LockedTools.xlam")
                 .build();
+  linkDocumentsToHost(ws);
   return ws;
 }
 

@@ -19,6 +19,9 @@ struct Workspace {
   // apart from the add-in's calls on the editor.
   model::Editor hostLog;
   std::optional<model::Host> host;
+  // Another instance of the host, started first, in another process: the Running Object Table
+  // holds it ("table": "another process").
+  std::optional<model::Host> otherHost;
   std::vector<platform::MessageBox::Answer> answers;
 };
 

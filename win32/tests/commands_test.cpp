@@ -461,6 +461,57 @@ void aClickRunsOneCommandOnceAndForeignButtonsNone(testbed::Addin& addin) {
   CHECK(b.dll.state.find("VBAProject.Module1: code shown") != std::string::npos);
 }
 
+// Excel and Word reached through the editor: a document component's Properties hold the host's
+// Application. The table may hold another process's instance, or nothing at all (Office enters it
+// only once its window has lost the focus): buttons 5 and 6 still act on the editor's own host.
+void theEditorLeadsToItsOwnHost(testbed::Addin& addin) {
+  struct Case {
+    HostKind kind;
+    const char* display;
+    const char* file;
+    const char* document;
+  };
+  for (const Case& c : {Case{HostKind::Excel, "Microsoft Excel", "Budget.xlsm", "ThisWorkbook"},
+                        Case{HostKind::Word, "Microsoft Word", "Report.docm", "ThisDocument"}}) {
+    Build ownOnly = [c] {
+      model::Editor e = model::EditorBuilder().host(c.display).project("VBAProject", c.file)
+                            .component(c.document, 100).component("Module1", 1).build();
+      model::Host h = model::HostBuilder(e, c.kind).file(c.file).notInTable().build();
+      return Setup{e, h};
+    };
+    // The table empty: the same on both sides, the table never asked.
+    Both closed = compare(addin, "button 6, host not in the table", ownOnly, clickButton(6), {}, false);
+    CHECK_EQ(closed.dll.hostFiles.find(std::string("open:; closed: ") + c.file), 0u);
+    CHECK(closed.dll.click == describe({}));
+    Both opened = compare(addin, "button 5, host not in the table", ownOnly, clickButton(5), {}, false);
+    CHECK(opened.dll.hostFiles.find(c.kind == HostKind::Excel ? "dialog 1 shown 1" : "dialog 80 shown 1") != std::string::npos);
+
+    // Another process's instance in the table: it receives no call.
+    for (int button : {6, 5}) {
+      std::printf("  button %d, own %s through the editor, another in the table\n", button, c.display);
+      Setup s = ownOnly();
+      testbed::HostInAnotherProcess other(c.kind, c.file);
+      CHECK(other.ready());
+      std::string click;
+      {
+        testbed::MessageBoxes boxes;
+        CHECK_HR(addin.connect(s.editor.vbe(), 0), S_OK);
+        click = describe(s.editor.click(Bar, button));
+        CHECK_HR(addin.disconnect(1), S_OK);
+        addin.release();
+        CHECK(boxes.texts().empty());
+      }
+      CHECK_EQ(click, describe({}));
+      CHECK_EQ(other.finish(), 0);
+      CHECK_EQ(other.report(), "file open\nadd-in installed\nwindow visible\nvisible written 0x\nreferences 0\n");
+      if (button == 6) CHECK(s.host->closed() == std::vector<std::string>{c.file});
+      else CHECK_EQ(s.host->shown(c.kind == HostKind::Excel ? 1 : 80), 1);
+      CHECK(s.editor.world().mainWindow->visible);
+      CHECK_EQ(s.editor.liveReferences(), 0);
+    }
+  }
+}
+
 void aFailingConnectionIsShownInAMessageBox(testbed::Addin& addin) {
   Build notAnEditor = [] { return Setup{model::EditorBuilder().notAnEditor().build(), std::nullopt}; };
   Both b = compare(addin, "connection to something that is not the editor", notAnEditor,
@@ -485,6 +536,7 @@ int main() {
       referenceReportTypedIntoTheEditControl(addin);
       hostCommandsThroughTheRunningObjectTable(addin);
       anotherInstanceOfTheHostIsLeftAlone(addin);
+      theEditorLeadsToItsOwnHost(addin);
       aFailingConnectionIsShownInAMessageBox(addin);
       aClickRunsOneCommandOnceAndForeignButtonsNone(addin);
     }

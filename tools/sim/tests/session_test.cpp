@@ -210,6 +210,41 @@ TEST(SimSession, FailuresOfAnUnreachableHostGoBackToTheEditor) {
   EXPECT_TRUE(run(s, "click 1")["failure"].is_null());
 }
 
+// A second Excel whose first instance holds the Running Object Table: the editor's own workbook
+// leads to its own Excel, and the other process is never called.
+TEST(SimSession, TheHostIsFoundThroughTheEditorBeforeTheTable) {
+  const char* twoExcels = R"({"host": {"name": "Microsoft Excel", "table": "another process", "files": ["Two.xlsm"]},
+                              "projects": [{"name": "Two", "file": "Two.xlsm",
+                                            "components": [{"name": "ThisWorkbook", "type": "document"}]}]})";
+  Session s(parseWorkspace(twoExcels, "w.json"), nativeRuntime());
+  run(s, "connect");
+  auto r = run(s, "click 6");
+  EXPECT_TRUE(r["failure"].is_null()) << r["failure"];
+  EXPECT_EQ(r["hostFoundThrough"], "editor");
+  EXPECT_TRUE(s.workspace().host->openFiles().empty());
+  EXPECT_EQ(s.workspace().otherHost->openFiles(), std::vector<std::string>{"Two.xlsm"});
+  EXPECT_THAT(TextRenderer(false).render(r), HasSubstr("the host received (found through the editor):"));
+
+  // Not in the table yet: a locked active project hands over to the next unlocked one; with no
+  // document component anywhere, the table's failure is the one the editor gets.
+  const char* notYetInTable = R"({"host": {"name": "Microsoft Excel", "table": "empty", "files": ["A.xlsm", "B.xlsm"]},
+      "projects": [{"name": "A", "file": "A.xlsm", "protection": "locked", "components": [{"name": "D", "type": "document"}]},
+                   {"name": "B", "file": "B.xlsm", "components": [{"name": "D", "type": "document"}]}]})";
+  Session locked(parseWorkspace(notYetInTable, "w.json"), nativeRuntime());
+  run(locked, "connect");
+  r = run(locked, "click 5");
+  EXPECT_TRUE(r["failure"].is_null()) << r["failure"];
+  EXPECT_EQ(r["hostFoundThrough"], "editor");
+
+  Session bare(parseWorkspace(R"({"host": {"name": "Microsoft Excel", "table": "empty"},
+                                  "projects": [{"name": "M", "file": "M.xlsm"}]})", "w.json"),
+               nativeRuntime());
+  run(bare, "connect");
+  r = run(bare, "click 6");
+  EXPECT_EQ(r["failure"], "ActiveX component can't create object: no running Excel.Application");
+  EXPECT_TRUE(r["hostFoundThrough"].is_null());
+}
+
 TEST(SimSession, AFailedConnectionShowsItsMessageBox) {
   auto ws = parseWorkspace(R"({"host": {"name": "Microsoft Excel"}, "projects": []})", "w.json");
   ws.editor.faults().failMember("CommandBars.Add", "Method 'Add' of object 'CommandBars' failed");
