@@ -52,6 +52,16 @@ if not defined LOCALAPPDATA (
 )
 set "dest=%LOCALAPPDATA%\vbaTessary"
 
+rem The MSI's installation writes the same registration: two would point the class at two copies.
+"%reg%" query "HKCU\Software\vba Tessary" /v InstallFolder >nul 2>&1
+if not errorlevel 1 (
+  echo %self%: refused: vba Tessary is installed from its MSI for "%USERDOMAIN%\%USERNAME%".
+  echo   Keep that installation ^(it updates with a newer MSI^), or remove it first in
+  echo   Settings ^> Apps ^> vba Tessary ^(or: msiexec /x vbatessary-^<version^>-x64.msi^) and run %self% again.
+  set "rc=1"
+  goto finish
+)
+
 rem 64-bit Windows: a 32-bit cmd sees the 32-bit System32 and reaches the 64-bit one as Sysnative.
 set "win64="
 if /i "%PROCESSOR_ARCHITECTURE%"=="AMD64" set "win64=1"

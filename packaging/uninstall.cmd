@@ -78,6 +78,12 @@ if defined win64 (
   if errorlevel 1 set "run86="
 )
 
+rem Installed from the MSI as well: the registration is the MSI's (the same keys, pointing at its
+rem files) and stays; only this folder goes.
+set "msi="
+"%reg%" query "HKCU\Software\vba Tessary" /v InstallFolder >nul 2>&1
+if not errorlevel 1 set "msi=1"
+if defined msi goto folder
 call :half x86 32 "%sys32%" "%view32%" Addins
 if errorlevel 1 goto failed
 if defined win64 (
@@ -85,6 +91,8 @@ if defined win64 (
   if errorlevel 1 goto failed
 )
 if defined orphans call :forgetShared
+
+:folder
 
 if exist "%dest%\" (
   set "found=1"
@@ -115,6 +123,7 @@ echo vba Tessary: removed for "%USERDOMAIN%\%USERNAME%".
 if defined removed_x86 echo   32-bit Office: unregistered
 if defined removed_x64 echo   64-bit Office: unregistered
 echo   folder "%dest%": gone
+if defined msi echo   The registration belongs to the installation from the MSI and is kept ^(Settings ^> Apps removes it^).
 if defined setting if defined all echo   setting DisplayOnConnect: removed
 if defined setting if not defined all echo   setting DisplayOnConnect: kept ^(%self% /all removes it^)
 echo   An Office program that is running keeps the add-in until it is closed.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The release a VBA programmer installs in one step: builds both DLLs as the win32 and win64
 # presets give them, in build trees of its own (build/package/win32 and win64), and writes
-# build/package/vbatessary-<version>-windows.zip with the version of the build (CMakeLists.txt).
+# into build/package, with the version of the build (CMakeLists.txt): vbatessary-<version>-windows.zip
+# (portable, install.cmd), vbatessary-<version>-x64.msi and -x86.msi (per-user installers).
 # Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,7 +25,23 @@ version=$(version win64)
   exit 1
 }
 
+# The DLLs as released: copied out of the build trees and signed there when a certificate is given
+# (TESSARY_SIGN_PKCS12 and TESSARY_SIGN_PASSWORD_FILE), before anything packs them.
+stage=$out/stage
+rm -rf "$stage"
+mkdir -p "$stage/x86" "$stage/x64"
+cp "$out/win32/win32/bin/vbatessary.dll" "$stage/x86/vbatessary.dll"
+cp "$out/win64/win32/bin/vbatessary.dll" "$stage/x64/vbatessary.dll"
+sh packaging/sign.sh "$stage/x86/vbatessary.dll" "$stage/x64/vbatessary.dll"
+
 zip=$out/vbatessary-$version-windows.zip
-sh packaging/zip.sh make "$zip" "$out/win32/win32/bin/vbatessary.dll" "$out/win64/win32/bin/vbatessary.dll"
+sh packaging/zip.sh make "$zip" "$stage/x86/vbatessary.dll" "$stage/x64/vbatessary.dll"
 unzip -l "$zip"
-echo "package: $zip ($(wc -c <"$zip") bytes)"
+
+# The MSIs: x64 for 64-bit Windows (both DLLs, for 32- and 64-bit Office), x86 for 32-bit Windows.
+msi64=$out/vbatessary-$version-x64.msi
+msi86=$out/vbatessary-$version-x86.msi
+bash packaging/msi.sh "$version" x64 "$msi64" "$stage/x86/vbatessary.dll" "$stage/x64/vbatessary.dll"
+bash packaging/msi.sh "$version" x86 "$msi86" "$stage/x86/vbatessary.dll"
+sh packaging/sign.sh "$msi64" "$msi86"
+for f in "$zip" "$msi64" "$msi86"; do echo "package: $f ($(wc -c <"$f") bytes)"; done

@@ -1,0 +1,320 @@
+#!/usr/bin/env bash
+# The MSI under Wine's msiexec, as a user or an administrator runs it: a silent per-user install,
+# the registry it writes compared with what regsvr32 writes for the very same files, the add-in
+# created through COM from the installed files, an upgrade in place, a downgrade refused, a silent
+# removal that leaves the registry as before, and the zip's install.cmd beside it.
+# A 64-bit prefix takes the x64 MSI (both DLLs), a 32-bit one the x86 MSI.
+# usage: msi_test.sh <wine prefix> <packaging dir> <this tree's vbatessary.dll>
+#                    <32-bit vbatessary.dll, for a 64-bit prefix; else -> <version.h of the build>
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../scripts/wine-common.sh"
+wine_use "$1"
+packaging=$(cd "$2" && pwd)
+own=$3
+x86dll=$4
+version=$(sed -n 's/^#define TESSARY_VERSION_TEXT "\(.*\)"$/\1/p' "$5")
+
+command -v wixl >/dev/null || { echo "skipped: wixl is not installed"; exit 77; }
+[ -n "$version" ] || { echo "FAIL no version in $5"; exit 1; }
+
+clsid='{BF58B135-96A1-4809-BA5C-8B9637E56DAB}'
+libid='{C6A25868-C2E3-4C90-8A26-254259120AEE}'
+iid='{F3ADD325-79DF-4B43-985E-A38B4E1257C8}'
+progid=VBATessary.Connect
+settings='HKCU\Software\VB and VBA Program Settings\vbatessary\Settings'
+
+root=$WINEPREFIX/drive_c/tessary-msi
+winroot='C:\tessary-msi'
+work=$(mktemp -d)
+status=0
+ok() { printf '%s\n' "ok   $*"; }
+bad() {
+  printf '%s\n' "FAIL $*"
+  status=1
+}
+
+if [ "$arch" = win64 ]; then
+  kind=x64
+  if [ "$x86dll" = - ] || [ ! -f "$x86dll" ]; then
+    echo "skipped: no 32-bit vbatessary.dll at $x86dll; the x64 MSI holds both (build the win32 preset)"
+    exit 77
+  fi
+  dlls=("$x86dll" "$own")
+  halves="x64"
+  "$wine" 'C:\windows\syswow64\cmd.exe' /d /c exit 7 </dev/null >/dev/null 2>&1
+  if [ $? -eq 7 ]; then
+    halves="x86 x64"
+  else
+    echo "note: 32-bit programs do not run in this prefix (this kernel runs none): the x86 half is"
+    echo "      installed and removed, but only the x64 half is registered and created here"
+  fi
+else
+  kind=x86
+  dlls=("$own")
+  halves="x86"
+fi
+regsvr32_of() { if [ "$1" = x86 ] && [ "$arch" = win64 ]; then echo 'C:\windows\syswow64\regsvr32.exe'; else echo regsvr32; fi; }
+cscript_of() { if [ "$1" = x86 ] && [ "$arch" = win64 ]; then echo 'C:\windows\syswow64\cscript.exe'; else echo cscript; fi; }
+views() { if [ "$arch" = win64 ]; then echo /reg:32 /reg:64; else echo ""; fi; }
+
+# The per-user folder, as Windows Installer resolves LocalAppDataFolder in this prefix.
+appdata=$("$wine" cmd /c echo %LOCALAPPDATA% </dev/null 2>/dev/null | tr -d '\r')
+dest_win="$appdata\\Programs\\vbaTessary"
+dest=$("$wine" winepath -u "$dest_win" </dev/null 2>/dev/null)
+[ -n "$appdata" ] && [ -n "$dest" ] || { echo "FAIL no LOCALAPPDATA in this prefix"; exit 1; }
+
+exists() { "$wine" reg query "$1" ${2:-} </dev/null >/dev/null 2>&1; }
+value() {
+  if [ -n "${2:-}" ]; then
+    "$wine" reg query "$1" /v "$2" ${3:-} </dev/null 2>/dev/null
+  else
+    "$wine" reg query "$1" /ve ${3:-} </dev/null 2>/dev/null
+  fi | tr -d '\r' | sed -n 's/^ .*REG_[A-Z_]* *//p' | head -1
+}
+
+# Every value of the add-in's keys, one line each ("key|name=data"), whichever hive Wine keeps them
+# in: a per-user type library is machine-wide under Wine's regsvr32, so keys are taken from
+# "Classes\" on. A type library's HELPDIR is its folder, with or without the final backslash.
+# A few exports each time (every Wine process costs, in an emulated guest most of all).
+export_key() {
+  "$wine" reg export "$1" "$winroot\\export.reg" /y ${2:-} </dev/null >/dev/null 2>&1 || return 0
+  iconv -f UTF-16 -t UTF-8 "$root/export.reg" | tr -d '\r'
+  rm -f "$root/export.reg"
+}
+dump() {
+  export_key "HKCU\\Software"
+  export_key "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+  for key in "TypeLib\\$libid" "Interface\\$iid"; do
+    if [ "$arch" = win64 ]; then
+      for view in /reg:32 /reg:64; do export_key "HKLM\\Software\\Classes\\$key" $view; done
+    else
+      export_key "HKLM\\Software\\Classes\\$key"
+    fi
+  done
+}
+# rows_of <dump file>
+rows_of() {
+  awk -v ids="$clsid|$progid|$libid|$iid" '
+    BEGIN { n = split(ids, id, "|") }
+    /^\[/ {
+      key = substr($0, 2, length($0) - 2); ours = 0
+      for (i = 1; i <= n; i++) if (index(key, "\\" id[i])) ours = 1
+      if (key !~ /\\Classes\\/ && key !~ /\\VBA\\VBE\\/) ours = 0
+      sub(/^HKEY_[A-Z_]*\\Software\\/, "", key); next
+    }
+    /^(@|")/ && ours { print key "|" $0 }' "$1" |
+    sed -e 's/\(HELPDIR|@="[^"]*\)\\\\"$/\1"/' | LC_ALL=C sort -u
+}
+rows() {
+  dump >"$work/dump"
+  rows_of "$work/dump"
+}
+
+# What of the add-in the prefix holds, to compare before and after: its rows, the MSI's marker,
+# and the products in Apps & Features (Wine keeps them machine-wide) called "vba Tessary".
+registry() {
+  dump >"$work/dump"
+  rows_of "$work/dump"
+  grep -q '^\[HKEY_CURRENT_USER\\Software\\vba Tessary\]' "$work/dump" && echo "HKCU\\Software\\vba Tessary"
+  awk '/^\[/ { key = substr($0, 2, length($0) - 2) }
+       $0 == "\"DisplayName\"=\"vba Tessary\"" { print "product " key }' "$work/dump" |
+    sed 's/^product HKEY_LOCAL_MACHINE/product HKLM/'
+}
+
+# The Apps & Features entry of the installed product.
+product() {
+  registry | sed -n 's/^product //p' | head -1
+}
+
+tidy() {
+  for p in $(registry | sed -n 's/^product .*\\\({[^}]*}\)$/\1/p'); do
+    "$wine" msiexec /x "$p" /qn </dev/null >/dev/null 2>&1
+  done
+  for h in x86 x64; do
+    [ -f "$dest/$h/vbatessary.dll" ] && "$wine" "$(regsvr32_of $h)" /u /s "$dest_win\\$h\\vbatessary.dll" </dev/null >/dev/null 2>&1
+  done
+  forget_machine_wide
+  rm -rf "$root" "$work" "$dest"
+}
+# The type library and interface keys Wine's regsvr32 writes machine-wide.
+forget_machine_wide() {
+  for key in "TypeLib\\$libid" "Interface\\$iid"; do
+    for view in $(views) ""; do "$wine" reg delete "HKLM\\Software\\Classes\\$key" /f $view </dev/null >/dev/null 2>&1; done
+  done
+}
+trap tidy EXIT
+# What an earlier, interrupted run may have left goes first.
+forget_machine_wide
+mkdir -p "$root"
+
+msi() { bash "$packaging/msi.sh" "$1" "$kind" "$root/$2" "${dlls[@]}"; }
+next=$(echo "$version" | awk -F. '{ printf "%d.%02d", $1, $2 + 1 }')
+msi "$version" current.msi && msi "$next" newer.msi || { echo "FAIL msi.sh could not build the MSIs"; exit 1; }
+ok "built vbatessary-$version-$kind.msi and a $next to upgrade to"
+
+# msiexec <name> <arguments...>: exit status in $rc.
+msiexec() {
+  name=$1
+  shift
+  "$wine" msiexec "$@" </dev/null >"$work/$name.out" 2>&1
+  rc=$?
+}
+
+"$wine" reg delete "${settings%\\*}" /f </dev/null >/dev/null 2>&1
+baseline=$(registry)
+
+# A silent per-user installation: files in place, the product in Apps & Features.
+msiexec install /i "$winroot\\current.msi" /qn
+if [ $rc -eq 0 ]; then ok "msiexec /i vbatessary-$version-$kind.msi /qn: installed, no elevation asked"; else bad "msiexec /i: exit status $rc"; fi
+expect=$(for f in README.txt ${dlls[1]:+x64/vbatessary.dll} x86/vbatessary.dll; do echo "./$f"; done | LC_ALL=C sort | tr '\n' ' ')
+found=$( (cd "$dest" 2>/dev/null && find . -type f | LC_ALL=C sort | tr '\n' ' '))
+[ "$found" = "$expect" ] && ok "the files are in $dest_win: $found" || bad "$dest_win holds \"$found\", not \"$expect\""
+cmp -s "$dest/x86/vbatessary.dll" "${dlls[0]}" || bad "the installed x86 DLL is not the package's"
+[ "$kind" = x64 ] && { cmp -s "$dest/x64/vbatessary.dll" "$own" || bad "the installed x64 DLL is not the package's"; }
+entry=$(product)
+if [ -n "$entry" ] && [ "$(value "$entry" DisplayVersion)" = "$(bash -c 'v=$1; echo $((10#${v%%.*})).$((10#${v#*.})).0' _ "$version")" ] &&
+   [ "$(value "$entry" Publisher)" = "vba Tessary project" ] && [ "$(value "$entry" HelpLink)" = "$dest_win\\README.txt" ]; then
+  ok "Apps & Features: \"vba Tessary\" $(value "$entry" DisplayVersion), publisher, help link to the README"
+else
+  bad "Apps & Features entry \"$entry\": version \"$(value "$entry" DisplayVersion)\", help link \"$(value "$entry" HelpLink)\""
+fi
+for h in x86 x64; do
+  [ $h = x64 ] && [ "$kind" = x86 ] && continue
+  list=Addins
+  [ $h = x64 ] && list=Addins64
+  [ "$(value "HKCU\\Software\\Microsoft\\VBA\\VBE\\6.0\\$list\\$progid" FriendlyName)" = "vba Tessary Ver. 1.01" ] &&
+    [ "$(value "HKCU\\Software\\Classes\\TypeLib\\$libid\\1.0\\0\\win${h#x}" "" )" = "$dest_win\\$h\\vbatessary.dll" -o $h = x86 -a "$(value "HKCU\\Software\\Classes\\TypeLib\\$libid\\1.0\\0\\win32")" = "$dest_win\\x86\\vbatessary.dll" ] &&
+    ok "$h: listed under $list, its type library entry at the installed file" || bad "$h: not listed under $list or its type library is elsewhere"
+done
+installed=$(rows)
+
+# The add-in created through COM from the installed files. Wine merges no per-user classes into
+# HKCR and keeps one per-user class key for both bitnesses: the test copies the class to HKLM in
+# each view, pointing at that view's DLL, and takes it away again.
+cat >"$root/create.js" <<'EOF'
+try {
+  var addin = new ActiveXObject("VBATessary.Connect");
+  WScript.Echo("created; FormDisplayed=" + addin.FormDisplayed);
+} catch (e) {
+  WScript.Echo("not created: " + e.description + " (" + (e.number >>> 0).toString(16) + ")");
+  WScript.Quit(1);
+}
+EOF
+for h in $halves; do
+  view=
+  [ "$arch" = win64 ] && { [ $h = x86 ] && view=/reg:32 || view=/reg:64; }
+  for key in "CLSID\\$clsid" "$progid"; do
+    "$wine" reg copy "HKCU\\Software\\Classes\\$key" "HKLM\\Software\\Classes\\$key" /s /f $view </dev/null >/dev/null 2>&1
+  done
+  "$wine" reg add "HKLM\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" /ve /d "$dest_win\\$h\\vbatessary.dll" /f $view </dev/null >/dev/null 2>&1
+  created=$("$wine" "$(cscript_of $h)" "$winroot\\create.js" </dev/null 2>&1 | tr -d '\r')
+  for key in "CLSID\\$clsid" "$progid"; do
+    "$wine" reg delete "HKLM\\Software\\Classes\\$key" /f $view </dev/null >/dev/null 2>&1
+  done
+  [ "$created" = "created; FormDisplayed=false" ] && ok "$h: created through COM by \"$progid\" from $dest_win\\$h" ||
+    bad "$h: not created through COM from the installed file: \"$created\""
+done
+
+# The zip's install.cmd while the MSI's product is installed: refused, saying how to remove it.
+mkdir -p "$root/zip/x86" "$root/zip/x64"
+cp "$packaging/install.cmd" "$root/zip/"
+cp "${dlls[0]}" "$root/zip/x86/vbatessary.dll"
+[ "$kind" = x64 ] && cp "$own" "$root/zip/x64/vbatessary.dll"
+(cd "$root/zip" && "$wine" cmd /c "$winroot\\zip\\install.cmd" </dev/null >"$work/zip.raw" 2>&1)
+rc=$?
+tr -d '\r' <"$work/zip.raw" >"$work/zip.out"
+if [ $rc -ne 0 ] && grep -q "installed from its MSI" "$work/zip.out" && [ "$(rows)" = "$installed" ]; then
+  ok "install.cmd beside the MSI's product: refused (exit $rc), the registration untouched"
+else
+  bad "install.cmd beside the MSI's product: exit $rc"
+  sed 's/^/  | /' "$work/zip.out"
+fi
+
+# An upgrade replaces it in place; the older MSI is then refused.
+msiexec upgrade /i "$winroot\\newer.msi" /qn
+after=$(product)
+if [ $rc -eq 0 ] && [ "$(value "$after" DisplayVersion)" != "$(value "$entry" DisplayVersion)" ] &&
+   [ "$(registry | grep -c '^product ')" = 1 ] && [ "$(rows)" = "$installed" ]; then
+  ok "msiexec /i of $next: upgraded in place to $(value "$after" DisplayVersion), one product, the same registration"
+else
+  bad "upgrade to $next: exit $rc, products: $(registry | grep '^product ' | tr '\n' ' ')"
+fi
+msiexec downgrade /i "$winroot\\current.msi" /qn
+if [ $rc -ne 0 ] && [ "$(product)" = "$after" ] && [ "$(rows)" = "$installed" ]; then
+  ok "msiexec /i of $version over $next: refused (exit $rc), $next kept"
+else
+  bad "downgrade to $version: exit $rc, product now \"$(product)\""
+fi
+
+# A silent removal leaves the registry as it was before the installation, the user's setting aside.
+"$wine" reg add "$settings" /v DisplayOnConnect /d 1 /f </dev/null >/dev/null 2>&1
+msiexec remove /x "$winroot\\newer.msi" /qn
+if [ $rc -eq 0 ] && [ "$(registry)" = "$baseline" ] && [ ! -e "$dest" ] && [ "$(value "$settings" DisplayOnConnect)" = 1 ]; then
+  ok "msiexec /x /qn: nothing of it left in the registry or on disk, DisplayOnConnect kept"
+else
+  bad "msiexec /x: exit $rc; left: $(diff <(echo "$baseline") <(registry) | tr '\n' ' '); folder: $(ls -R "$dest" 2>&1 | tr '\n' ' ')"
+fi
+"$wine" reg delete "${settings%\\*}" /f </dev/null >/dev/null 2>&1
+
+# What regsvr32 writes for the same files, in the same places, is what the MSI wrote.
+mkdir -p "$dest/x86" "$dest/x64"
+cp "${dlls[0]}" "$dest/x86/vbatessary.dll"
+[ "$kind" = x64 ] && cp "$own" "$dest/x64/vbatessary.dll"
+for h in $halves; do "$wine" "$(regsvr32_of $h)" /s "$dest_win\\$h\\vbatessary.dll" </dev/null >/dev/null 2>&1 || bad "regsvr32 $h failed"; done
+reference=$(rows)
+for h in $halves; do "$wine" "$(regsvr32_of $h)" /u /s "$dest_win\\$h\\vbatessary.dll" </dev/null >/dev/null 2>&1; done
+rm -rf "$dest"
+compared=$installed
+if [ "$kind" = x64 ] && [ "$halves" = x64 ]; then
+  # Without 32-bit programs regsvr32 cannot write the x86 half: its own rows (its add-in list and
+  # type library entry) are left out of the comparison, everything else must match.
+  compared=$(printf '%s\n' "$installed" | grep -v -e '\\Addins\\' -e '\\0\\win32|')
+fi
+if [ -n "$reference" ] && [ "$compared" = "$reference" ]; then
+  ok "the MSI's registration is what regsvr32 writes ($(printf '%s\n' "$reference" | wc -l) values)"
+else
+  bad "the MSI's registration differs from regsvr32's (< MSI, > regsvr32):"
+  diff <(printf '%s\n' "$compared") <(printf '%s\n' "$reference") | sed 's/^/  | /'
+fi
+[ "$(registry)" = "$baseline" ] || bad "left after regsvr32: $(diff <(echo "$baseline") <(registry) | tr '\n' ' ')"
+
+# The MSI over an installation from the zip: the MSI's registration is the one that stays, and the
+# zip's uninstall.cmd then removes its own folder only.
+cp "$packaging/uninstall.cmd" "$root/zip/"
+zipdest="$appdata\\vbaTessary"
+(cd "$root/zip" && "$wine" cmd /c "$winroot\\zip\\install.cmd" </dev/null >"$work/zip.raw" 2>&1) || bad "install.cmd from the zip failed: $(tr -d '\r' <"$work/zip.raw")"
+# Windows keeps the zip's type library per user, where the MSI's rows overwrite it; Wine's
+# regsvr32 writes it machine-wide, and the test moves that part out of the way itself.
+forget_machine_wide
+msiexec over-zip /i "$winroot\\current.msi" /qn
+server=$(value "HKCU\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" "")
+if [ $rc -eq 0 ] && [ "$(rows)" = "$installed" ] && [ "$server" = "$dest_win\\${halves##* }\\vbatessary.dll" ]; then
+  ok "the MSI over the zip's installation: one registration, the MSI's ($server)"
+else
+  bad "the MSI over the zip's installation: exit $rc, the class points at \"$server\""
+fi
+(cd "$root/zip" && "$wine" cmd /c "$winroot\\zip\\uninstall.cmd" </dev/null >"$work/unzip.raw" 2>&1)
+rc=$?
+if [ $rc -eq 0 ] && [ "$(rows)" = "$installed" ] && [ ! -e "$("$wine" winepath -u "$zipdest" </dev/null 2>/dev/null)" ] &&
+   grep -q "belongs to the installation from the MSI" "$work/unzip.raw"; then
+  ok "the zip's uninstall.cmd after the MSI: its folder gone, the MSI's registration kept"
+else
+  bad "the zip's uninstall.cmd after the MSI: exit $rc"
+  tr -d '\r' <"$work/unzip.raw" | sed 's/^/  | /'
+fi
+msiexec last-remove /x "$winroot\\current.msi" /qn
+[ "$(registry)" = "$baseline" ] || bad "left at the end: $(diff <(echo "$baseline") <(registry) | tr '\n' ' ')"
+
+# The release's four files signed and verified with a throwaway certificate.
+if [ "$kind" = x64 ]; then
+  bash "$packaging/msi.sh" "$version" x86 "$root/x86.msi" "${dlls[0]}" &&
+    sh "$here/signing_test.sh" "${dlls[0]}" "$own" "$root/current.msi" "$root/x86.msi" >"$work/signing.out" 2>&1
+  case $? in
+  0) ok "signed and verified: both DLLs and both MSIs ($(grep -c '^ok' "$work/signing.out") checks)" ;;
+  77) echo "note: $(head -1 "$work/signing.out")" ;;
+  *) bad "signing:" && grep -v '^ok' "$work/signing.out" | sed 's/^/  | /' ;;
+  esac
+fi
+
+exit $status
