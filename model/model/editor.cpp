@@ -610,6 +610,17 @@ std::shared_ptr<ComponentNode> Editor::component(const std::string& projectName,
   return nullptr;
 }
 
+std::shared_ptr<ControlNode> Editor::addForeignButton(const std::string& tag) {
+  auto bar = std::make_shared<BarNode>();
+  bar->world = world_.get();
+  bar->name = "Other Add-in " + tag;
+  world_->bars.push_back(bar);
+  auto c = bar->addControl(1, "Foreign");
+  c->tag = tag;
+  world_->buttonSources.push_back(c);
+  return c;
+}
+
 ClickResult Editor::click(const std::shared_ptr<ControlNode>& control) {
   ClickResult result;
   bool handled = false, cancel = false;

@@ -202,6 +202,9 @@ class Editor {
   // Moves the control at position `from` to position `to` on the bar (1-based).
   void move(const std::string& barName, int from, int to);
   void setActiveProject(const std::string& name);
+  // A button of another add-in's bar "Other Add-in <tag>", Id 1 like every custom button, with
+  // this Tag, its own add-in listening to it through Office's button events.
+  std::shared_ptr<ControlNode> addForeignButton(const std::string& tag);
 
  private:
   std::shared_ptr<World> world_;

@@ -27,24 +27,11 @@ bool calledEvents(const model::Editor& e) {
   return false;
 }
 
-// Another add-in's bar: Office ties button sinks by Id and Tag, and custom buttons all have Id 1.
-std::shared_ptr<model::ControlNode> foreignButton(model::Editor& e, const std::string& tag) {
-  auto bar = std::make_shared<model::BarNode>();
-  bar->world = &e.world();
-  bar->name = "Other Add-in " + tag;
-  e.world().bars.push_back(bar);
-  auto c = bar->addControl(1, "Foreign");
-  c->tag = tag;
-  // Its own add-in listens to it the same way.
-  e.world().buttonSources.push_back(c);
-  return c;
-}
-
 TEST(ClickEvents, In64BitOfficeEachClickRunsOneCommandOnceAndForeignButtonsRunNothing) {
   Rig rig(editorOf(64));
   auto& e = rig.editor();
-  auto untagged = foreignButton(e, "");
-  auto sameTag = foreignButton(e, toolbar::ClickRoute::tagFor(1));
+  auto untagged = e.addForeignButton("");
+  auto sameTag = e.addForeignButton(toolbar::ClickRoute::tagFor(1));
   rig.connect();
   for (int position = 1; position <= 6; ++position)
     EXPECT_EQ(rig.bar()->controls[position - 1]->tag, "VBATessary.Connect." + std::to_string(position));

@@ -437,14 +437,7 @@ void aClickRunsOneCommandOnceAndForeignButtonsNone(testbed::Addin& addin) {
   Act clicks = [](model::Editor& e) {
     std::vector<std::shared_ptr<model::ControlNode>> foreign;
     for (const std::string& tag : {std::string(), toolbar::ClickRoute::tagFor(1)}) {
-      auto bar = std::make_shared<model::BarNode>();
-      bar->world = &e.world();
-      bar->name = "Other Add-in " + tag;
-      e.world().bars.push_back(bar);
-      auto c = bar->addControl(1, "Foreign");
-      c->tag = tag;
-      e.world().buttonSources.push_back(c);
-      foreign.push_back(c);
+      foreign.push_back(e.addForeignButton(tag));
     }
     for (const auto& c : foreign) {
       auto r = e.click(c);

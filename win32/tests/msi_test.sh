@@ -18,21 +18,11 @@ version=$(sed -n 's/^#define TESSARY_VERSION_TEXT "\(.*\)"$/\1/p' "$5")
 command -v wixl >/dev/null || { echo "skipped: wixl is not installed"; exit 77; }
 [ -n "$version" ] || { echo "FAIL no version in $5"; exit 1; }
 
-clsid='{BF58B135-96A1-4809-BA5C-8B9637E56DAB}'
-libid='{C6A25868-C2E3-4C90-8A26-254259120AEE}'
-iid='{F3ADD325-79DF-4B43-985E-A38B4E1257C8}'
-progid=VBATessary.Connect
-settings='HKCU\Software\VB and VBA Program Settings\vbatessary\Settings'
+. "$here/release_common.sh"
 
 root=$WINEPREFIX/drive_c/tessary-msi
 winroot='C:\tessary-msi'
 work=$(mktemp -d)
-status=0
-ok() { printf '%s\n' "ok   $*"; }
-bad() {
-  printf '%s\n' "FAIL $*"
-  status=1
-}
 
 if [ "$arch" = win64 ]; then
   kind=x64
@@ -63,15 +53,6 @@ appdata=$("$wine" cmd /c echo %LOCALAPPDATA% </dev/null 2>/dev/null | tr -d '\r'
 dest_win="$appdata\\Programs\\vbaTessary"
 dest=$("$wine" winepath -u "$dest_win" </dev/null 2>/dev/null)
 [ -n "$appdata" ] && [ -n "$dest" ] || { echo "FAIL no LOCALAPPDATA in this prefix"; exit 1; }
-
-exists() { "$wine" reg query "$1" ${2:-} </dev/null >/dev/null 2>&1; }
-value() {
-  if [ -n "${2:-}" ]; then
-    "$wine" reg query "$1" /v "$2" ${3:-} </dev/null 2>/dev/null
-  else
-    "$wine" reg query "$1" /ve ${3:-} </dev/null 2>/dev/null
-  fi | tr -d '\r' | sed -n 's/^ .*REG_[A-Z_]* *//p' | head -1
-}
 
 # Every value of the add-in's keys, one line each ("key|name=data"), whichever hive Wine keeps them
 # in: a per-user type library is machine-wide under Wine's regsvr32, so keys are taken from
@@ -192,15 +173,7 @@ installed=$(rows)
 # The add-in created through COM from the installed files. Wine merges no per-user classes into
 # HKCR and keeps one per-user class key for both bitnesses: the test copies the class to HKLM in
 # each view, pointing at that view's DLL, and takes it away again.
-cat >"$root/create.js" <<'EOF'
-try {
-  var addin = new ActiveXObject("VBATessary.Connect");
-  WScript.Echo("created; FormDisplayed=" + addin.FormDisplayed);
-} catch (e) {
-  WScript.Echo("not created: " + e.description + " (" + (e.number >>> 0).toString(16) + ")");
-  WScript.Quit(1);
-}
-EOF
+cp "$here/create.js" "$root/create.js"
 for h in $halves; do
   view=
   [ "$arch" = win64 ] && { [ $h = x86 ] && view=/reg:32 || view=/reg:64; }

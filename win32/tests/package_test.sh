@@ -17,11 +17,7 @@ own=$3
 x86dll=$4
 elevated_whoami=$5
 
-clsid='{BF58B135-96A1-4809-BA5C-8B9637E56DAB}'
-libid='{C6A25868-C2E3-4C90-8A26-254259120AEE}'
-iid='{F3ADD325-79DF-4B43-985E-A38B4E1257C8}'
-progid=VBATessary.Connect
-settings='HKCU\Software\VB and VBA Program Settings\vbatessary\Settings'
+. "$here/release_common.sh"
 
 # Paths with blanks and parentheses, as a user's profile and a second download have them.
 root=$WINEPREFIX/drive_c/tessary-package
@@ -34,13 +30,6 @@ downloads=$root/Downloads
 windownloads="$winroot\\Downloads"
 
 work=$(mktemp -d)
-status=0
-# printf, not echo: the paths are Windows paths, and their backslashes stay as they are.
-ok() { printf '%s\n' "ok   $*"; }
-bad() {
-  printf '%s\n' "FAIL $*"
-  status=1
-}
 
 system32=$WINEPREFIX/drive_c/windows/system32
 tidy() {
@@ -146,16 +135,6 @@ failed() {
   show "$1"
   return 1
 }
-
-# value <key> [<name>] [<view>]: the data of a value ("" for the key's default), or nothing.
-value() {
-  if [ -n "${2:-}" ]; then
-    "$wine" reg query "$1" /v "$2" ${3:-} </dev/null 2>/dev/null
-  else
-    "$wine" reg query "$1" /ve ${3:-} </dev/null 2>/dev/null
-  fi | tr -d '\r' | sed -n 's/^ .*REG_[A-Z_]* *//p' | head -1
-}
-exists() { "$wine" reg query "$1" ${2:-} </dev/null >/dev/null 2>&1; }
 
 # What of the add-in the registry holds: every line of the user's hive that names it, and the keys
 # Wine writes machine-wide (the type library) or the test copies there.
@@ -278,15 +257,7 @@ installed "updated"
 
 # The download can go: the add-in is created from the installed file, by its program id.
 rm -rf "$downloads"
-cat >"$root/create.js" <<'EOF'
-try {
-  var addin = new ActiveXObject("VBATessary.Connect");
-  WScript.Echo("created; FormDisplayed=" + addin.FormDisplayed);
-} catch (e) {
-  WScript.Echo("not created: " + e.description + " (" + (e.number >>> 0).toString(16) + ")");
-  WScript.Quit(1);
-}
-EOF
+cp "$here/create.js" "$root/create.js"
 for h in $halves; do
   if [ "$h" = x86 ] && [ "$arch" = win64 ]; then
     # Wine's one class key points at the x64 DLL: the 32-bit process needs it at its own.

@@ -17,12 +17,7 @@ unset TESSARY_SIGN_PKCS12 TESSARY_SIGN_PASSWORD_FILE TESSARY_SIGN_CAFILE TESSARY
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-status=0
-ok() { printf '%s\n' "ok   $*"; }
-bad() {
-  printf '%s\n' "FAIL $*"
-  status=1
-}
+. "$here/release_common.sh"  # ok, bad, status
 check() {
   what=$1
   shift
