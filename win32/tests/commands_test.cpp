@@ -479,6 +479,19 @@ void theEditorLeadsToItsOwnHost(testbed::Addin& addin) {
     Both opened = compare(addin, "button 5, host not in the table", ownOnly, clickButton(5), {}, false);
     CHECK(opened.dll.hostFiles.find(c.kind == HostKind::Excel ? "dialog 1 shown 1" : "dialog 80 shown 1") != std::string::npos);
 
+    // A locked active project hides its components: the next unlocked project's lead to the host.
+    Build lockedFirst = [c] {
+      model::Editor e = model::EditorBuilder().host(c.display).project("Locked", "Locked.xlam", 1)
+                            .component(c.document, 100).project("VBAProject", c.file)
+                            .component(c.document, 100).active("Locked").build();
+      model::Host h = model::HostBuilder(e, c.kind).file(c.file).notInTable().build();
+      return Setup{e, h};
+    };
+    Both past = compare(addin, "button 5, locked active project, host not in the table", lockedFirst,
+                        clickButton(5), {}, false);
+    CHECK(past.dll.hostFiles.find(c.kind == HostKind::Excel ? "dialog 1 shown 1" : "dialog 80 shown 1") != std::string::npos);
+    CHECK(past.dll.click == describe({}));
+
     // Another process's instance in the table: it receives no call.
     for (int button : {6, 5}) {
       std::printf("  button %d, own %s through the editor, another in the table\n", button, c.display);
