@@ -177,11 +177,18 @@ cp "$here/create.js" "$root/create.js"
 for h in $halves; do
   view=
   [ "$arch" = win64 ] && { [ $h = x86 ] && view=/reg:32 || view=/reg:64; }
-  for key in "CLSID\\$clsid" "$progid"; do
-    "$wine" reg copy "HKCU\\Software\\Classes\\$key" "HKLM\\Software\\Classes\\$key" /s /f $view </dev/null >/dev/null 2>&1
+  # Once in a full run under load the first creation failed where the same steps then worked:
+  # a second try, and what the machine-wide copy held when the first failed.
+  for try in 1 2; do
+    for key in "CLSID\\$clsid" "$progid"; do
+      "$wine" reg copy "HKCU\\Software\\Classes\\$key" "HKLM\\Software\\Classes\\$key" /s /f $view </dev/null >/dev/null 2>&1
+    done
+    "$wine" reg add "HKLM\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" /ve /d "$dest_win\\$h\\vbatessary.dll" /f $view </dev/null >/dev/null 2>&1
+    created=$("$wine" "$(cscript_of $h)" "$winroot\\create.js" </dev/null 2>&1 | tr -d '\r')
+    [ "$created" = "created; FormDisplayed=false" ] && break
+    echo "note: $h, try $try: \"$created\"; the class's server \"$(value "HKLM\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" "" $view)\", the program id's class \"$(value "HKLM\\Software\\Classes\\$progid\\CLSID" "" $view)\""
+    sleep 1
   done
-  "$wine" reg add "HKLM\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" /ve /d "$dest_win\\$h\\vbatessary.dll" /f $view </dev/null >/dev/null 2>&1
-  created=$("$wine" "$(cscript_of $h)" "$winroot\\create.js" </dev/null 2>&1 | tr -d '\r')
   for key in "CLSID\\$clsid" "$progid"; do
     "$wine" reg delete "HKLM\\Software\\Classes\\$key" /f $view </dev/null >/dev/null 2>&1
   done
