@@ -38,4 +38,15 @@ class Failure : public std::runtime_error {
   throw Failure(std::move(description), code);
 }
 
+// Runs `step`; a failed automation call ends it there and only shows in the result.
+template <class Step>
+bool attempt(Step&& step) {
+  try {
+    step();
+    return true;
+  } catch (const Failure&) {
+    return false;
+  }
+}
+
 }  // namespace automation

@@ -8,15 +8,7 @@ namespace addin {
 
 namespace {
 
-template <class Step>
-bool attempt(Step&& step) {
-  try {
-    step();
-    return true;
-  } catch (const automation::Failure&) {
-    return false;
-  }
-}
+using automation::attempt;
 
 // Word: closing by name failed. Close the active document only when it is the project's file
 // (its name less a four-character ending equals the file name); when that cannot be told (no

@@ -4,13 +4,7 @@ namespace host {
 
 namespace {
 
-template <class Step>
-void guarded(Step&& step) {
-  try {
-    step();
-  } catch (const automation::Failure&) {
-  }
-}
+using automation::attempt;
 
 // A locked project hides its components, and a document that is not loaded may refuse its
 // Properties: either way this project leads nowhere and the walk goes on.
@@ -19,7 +13,7 @@ automation::Object fromProject(const editor::VBProject& project) {
   if (project.Protection() == editor::VBProject::Locked) return found;
   auto components = project.VBComponents().enumerate();
   while (auto item = components.next()) {
-    guarded([&] {
+    attempt([&] {
       editor::VBComponent component(item->asObject());
       if (component.Type() != editor::VBComponent::Document) return;
       auto properties = component.Properties();
@@ -34,16 +28,16 @@ automation::Object fromProject(const editor::VBProject& project) {
 
 automation::Object applicationFromEditor(const editor::VBE& vbe) {
   automation::Object found;
-  guarded([&] { found = fromProject(vbe.ActiveVBProject()); });
+  attempt([&] { found = fromProject(vbe.ActiveVBProject()); });
   if (!found.empty()) return found;
   // The active project is walked again among the others: the editor hands out a new object per
   // call, so it cannot be told apart from another project of the same name.
-  guarded([&] {
+  attempt([&] {
     auto projects = vbe.VBProjects().enumerate();
     while (found.empty()) {
       auto item = projects.next();
       if (!item) break;
-      guarded([&] { found = fromProject(editor::VBProject(item->asObject())); });
+      attempt([&] { found = fromProject(editor::VBProject(item->asObject())); });
     }
   });
   return found;

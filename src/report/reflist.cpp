@@ -20,13 +20,7 @@ std::string rule(const char* utf8Char) {
 
 const char* word(bool v) { return v ? "True" : "False"; }
 
-template <class Step>
-void guarded(Step&& step) {
-  try {
-    step();
-  } catch (const automation::Failure&) {
-  }
-}
+using automation::attempt;
 
 }  // namespace
 
@@ -47,7 +41,7 @@ void Connect::reflist() {
               std::to_string(count));
   }
 
-  guarded([&] {
+  attempt([&] {
     std::optional<automation::Object::Enumerator> refs;
     try {
       refs.emplace(vbe.ActiveVBProject().References().enumerate());
@@ -66,7 +60,7 @@ void Connect::reflist() {
       }
       bool detailSent = false;
       // One buffer per line: a project can hold hundreds of references.
-      guarded([&] {
+      attempt([&] {
         line.assign("~~");
         appendEscaped(line, ref.Name());
         line += " :   ";
@@ -78,8 +72,8 @@ void Connect::reflist() {
         keys.type(line);
         detailSent = true;
       });
-      if (!detailSent) guarded([&] { keys.type("~~Missing Refernece found for below file :"); });
-      guarded([&] {
+      if (!detailSent) attempt([&] { keys.type("~~Missing Refernece found for below file :"); });
+      attempt([&] {
         line.assign("~~Path :      ");
         appendEscaped(line, ref.FullPath());
         keys.type(line);
@@ -88,16 +82,16 @@ void Connect::reflist() {
     }
   });
 
-  guarded([&] { keys.type("~~Debug Window print by Brenwick"); });
-  guarded([&] {
+  attempt([&] { keys.type("~~Debug Window print by Brenwick"); });
+  attempt([&] {
     keys.type("~~To Set References Press F2 (Object Browser) & right click & Select References...");
   });
-  guarded([&] { keys.type(rule("\xC2\xAB")); });
+  attempt([&] { keys.type(rule("\xC2\xAB")); });
 
-  guarded([&] {
+  attempt([&] {
     auto immediate = vbe.Windows().Find("immediate", editor::ImmediateWindow);
-    guarded([&] { immediate.setVisible(true); });
-    guarded([&] {
+    attempt([&] { immediate.setVisible(true); });
+    attempt([&] {
       int64_t height = 50LL * vbe.ActiveVBProject().References().Count();
       if (height <= std::numeric_limits<int32_t>::max() && height >= std::numeric_limits<int32_t>::min())
         immediate.setHeight(static_cast<int32_t>(height));
