@@ -9,6 +9,17 @@
 
 namespace win32 {
 
+namespace {
+
+// Unmarshalled into the apartment that registered it, an object is itself; from anywhere else it
+// is a proxy, and COM's proxy manager answers IClientSecurity without a call to the object. The
+// editor calls add-ins on the thread its host registered from, so a proxy is another instance.
+bool isProxy(IUnknown* unknown) {
+  return static_cast<bool>(ComPtr<IUnknown>(unknown).query<IClientSecurity>(IID_IClientSecurity));
+}
+
+}  // namespace
+
 platform::ActiveObject RunningObjectLookup::getActiveObject(const std::string& progId) {
   auto notRunning = [&] {
     automation::fail("ActiveX component can't create object: no running " + progId,
@@ -19,11 +30,8 @@ platform::ActiveObject RunningObjectLookup::getActiveObject(const std::string& p
   ComPtr<IUnknown> unknown;
   // The table may answer "not found" with a success code and no object.
   if (FAILED(GetActiveObject(clsid, nullptr, unknown.put())) || !unknown) notRunning();
-  // Unmarshalled into the apartment that registered it, the object is itself; from anywhere else
-  // it is a proxy, and COM's proxy manager answers IClientSecurity without a call to the object.
-  // The editor calls add-ins on the thread its host registered from, so a proxy is another
-  // instance: hand out nothing, so that nothing at all (not even QueryInterface) reaches it.
-  if (unknown.query<IClientSecurity>(IID_IClientSecurity)) return {{}, false};
+  // Another instance: hand out nothing, so that nothing at all (not even QueryInterface) reaches it.
+  if (isProxy(unknown.get())) return {{}, false};
   auto dispatch = unknown.query<IDispatch>(IID_IDispatch);
   if (!dispatch) notRunning();
   return {adoptDispatch(dispatch.get()), true};
@@ -33,7 +41,7 @@ bool RunningObjectLookup::inThisProcess(const automation::Object& object) {
   // Only objects that came through COM can be proxies; this module's own are here by definition.
   auto* client = dynamic_cast<DispatchClient*>(object.target());
   if (!client || !client->unknown()) return true;
-  return !ComPtr<IUnknown>(client->unknown()).query<IClientSecurity>(IID_IClientSecurity);
+  return !isProxy(client->unknown());
 }
 
 }  // namespace win32
