@@ -517,8 +517,7 @@ Host HostBuilder::build() {
     world_->documentHost = [weak, host = state_]() -> Object {
       auto world = weak.lock();
       if (!world || !host->running) return Object();
-      std::shared_ptr<State> log = world;
-      return wrap(log, std::make_shared<ApplicationNode>(log, host));
+      return Host(world, host).application();
     };
   }
   return Host(world_, state_);
