@@ -42,20 +42,23 @@ apt_update() {
   return 0
 }
 
+# apt_get_install [apt-get options] <package>...: one quiet, non-interactive install.
+apt_get_install() {
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get "${APT_OPTIONS[@]}" install -y -qq --no-install-recommends "$@"
+}
+
 # apt_install <package>...: installs; when apt cannot resolve or fetch them, tries once more with
 # the release suite preferred. Fails, with apt's reason, only when both fail.
 apt_install() {
   local log codename
   log=$(mktemp)
-  if as_root env DEBIAN_FRONTEND=noninteractive apt-get "${APT_OPTIONS[@]}" install -y -qq \
-    --no-install-recommends "$@" >"$log" 2>&1; then
+  if apt_get_install "$@" >"$log" 2>&1; then
     rm -f "$log"
     return 0
   fi
   codename=$(release_codename)
   echo "packages: install failed ($(grep '^E:' "$log" | head -1 | cut -c4-)); trying again with the release suite ${codename:-?} preferred" >&2
-  if [ -n "$codename" ] && as_root env DEBIAN_FRONTEND=noninteractive apt-get "${APT_OPTIONS[@]}" install -y -qq \
-    --no-install-recommends -t "$codename" "$@" >"$log" 2>&1; then
+  if [ -n "$codename" ] && apt_get_install -t "$codename" "$@" >"$log" 2>&1; then
     echo "packages: installed with the release suite $codename preferred" >&2
     rm -f "$log"
     return 0
@@ -82,8 +85,7 @@ need_packages() {
 
 NATIVE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev nlohmann-json3-dev)
 # The DLL's cross build and its Wine tests (zip, unzip, wixl and the signing tools for the
-# release's); wine32 is i386, so
-# that architecture is added first.
+# release's); wine32 is i386, so that architecture is added first.
 WINE_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev wine wine32:i386 wine64 zip unzip
                wixl osslsigncode openssl)
 # The release (scripts/package.sh): the two cross builds, zip, the MSIs and their signing.
