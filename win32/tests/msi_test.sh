@@ -162,10 +162,10 @@ else
 fi
 for h in x86 x64; do
   [ $h = x64 ] && [ "$kind" = x86 ] && continue
-  list=Addins
-  [ $h = x64 ] && list=Addins64
+  list=Addins bits=32
+  [ $h = x64 ] && list=Addins64 bits=64
   [ "$(value "HKCU\\Software\\Microsoft\\VBA\\VBE\\6.0\\$list\\$progid" FriendlyName)" = "vba Tessary Ver. 1.01" ] &&
-    [ "$(value "HKCU\\Software\\Classes\\TypeLib\\$libid\\1.0\\0\\win${h#x}" "" )" = "$dest_win\\$h\\vbatessary.dll" -o $h = x86 -a "$(value "HKCU\\Software\\Classes\\TypeLib\\$libid\\1.0\\0\\win32")" = "$dest_win\\x86\\vbatessary.dll" ] &&
+    [ "$(value "HKCU\\Software\\Classes\\TypeLib\\$libid\\1.0\\0\\win$bits")" = "$dest_win\\$h\\vbatessary.dll" ] &&
     ok "$h: listed under $list, its type library entry at the installed file" || bad "$h: not listed under $list or its type library is elsewhere"
 done
 installed=$(rows)
