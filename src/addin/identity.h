@@ -21,7 +21,10 @@ inline constexpr const char* Description =
     "for advance vba functionality - adds buttons for open\\close of modules\\projects.\r\n"
     "by Brenwick \r\n"
     "vba Tessary project";
-inline constexpr unsigned LoadBehavior = 1;
+// The editor's list reads LoadBehavior as Office's bit set: 1 alone is "loaded, never loaded
+// automatically"; 3 (connected | load at startup) is what every VBE add-in that loads at startup
+// writes.
+inline constexpr unsigned LoadBehavior = 3;
 
 inline constexpr const char* SettingsSection = "Settings";
 inline constexpr const char* DisplayOnConnectKey = "DisplayOnConnect";

@@ -169,6 +169,11 @@ for h in x86 x64; do
     ok "$h: listed under $list, its type library entry at the installed file" || bad "$h: not listed under $list or its type library is elsewhere"
 done
 installed=$(rows)
+loads=$(printf '%s\n' "$installed" | grep -c '\\VBA\\VBE\\6.0\\Addins[0-9]*\\.*|"LoadBehavior"=dword:00000003$')
+lists=1
+[ "$kind" = x64 ] && lists=2
+[ "$loads" = $lists ] && ok "LoadBehavior 3 (load at startup) in each add-in record" ||
+  bad "LoadBehavior 3 in $loads add-in records, not $lists"
 
 # The add-in created through COM from the installed files. Wine merges no per-user classes into
 # HKCR and keeps one per-user class key for both bitnesses: the test copies the class to HKLM in
@@ -211,7 +216,14 @@ else
   sed 's/^/  | /' "$work/zip.out"
 fi
 
-# An upgrade replaces it in place; the older MSI is then refused.
+# An upgrade replaces it in place, an earlier release's LoadBehavior 1 included; the older MSI is
+# then refused.
+for h in x86 x64; do
+  [ $h = x64 ] && [ "$kind" = x86 ] && continue
+  list=Addins
+  [ $h = x64 ] && list=Addins64
+  "$wine" reg add "HKCU\\Software\\Microsoft\\VBA\\VBE\\6.0\\$list\\$progid" /v LoadBehavior /t REG_DWORD /d 1 /f </dev/null >/dev/null 2>&1
+done
 msiexec upgrade /i "$winroot\\newer.msi" /qn
 after=$(product)
 if [ $rc -eq 0 ] && [ "$(value "$after" DisplayVersion)" != "$(value "$entry" DisplayVersion)" ] &&

@@ -186,6 +186,8 @@ installed() {
     cmp -s "$dest/$h/vbatessary.dll" "$(source_of $h)" || bad "$what: $h/vbatessary.dll is not the package's"
     name=$(value "HKCU\\Software\\Microsoft\\VBA\\VBE\\6.0\\$(list_of $h)\\$progid" FriendlyName "$(view_of $h)")
     [ "$name" = "vba Tessary Ver. 1.01" ] || bad "$what: $(list_of $h) lists \"$name\""
+    load=$(value "HKCU\\Software\\Microsoft\\VBA\\VBE\\6.0\\$(list_of $h)\\$progid" LoadBehavior "$(view_of $h)")
+    [ "$load" = 0x3 ] || bad "$what: $(list_of $h) has LoadBehavior \"$load\", not 0x3 (load at startup)"
     lib=$(value "HKLM\\Software\\Classes\\TypeLib\\$libid\\1.0\\0\\win$(bits_of $h)")
     [ "$lib" = "$file" ] || bad "$what: the type library's win$(bits_of $h) entry is \"$lib\", not $file"
     server=$(value "HKCU\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" "" "$(view_of $h)")
@@ -204,6 +206,10 @@ installed() {
 # The user's setting is the one thing uninstall.cmd keeps: this test starts without it.
 "$wine" reg delete "${settings%\\*}" /f </dev/null >/dev/null 2>&1
 baseline=$(registry)
+# An earlier release wrote LoadBehavior 1: installing over it leaves 3.
+for h in $halves; do
+  "$wine" reg add "HKCU\\Software\\Microsoft\\VBA\\VBE\\6.0\\$(list_of $h)\\$progid" /v LoadBehavior /t REG_DWORD /d 1 /f </dev/null >/dev/null 2>&1
+done
 
 if [ -n "$x64" ]; then
   if sh "$packaging/zip.sh" make "$work/release.zip" "$x86" "$x64" && sh "$packaging/zip.sh" check "$work/release.zip"; then

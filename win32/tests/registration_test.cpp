@@ -96,7 +96,7 @@ void registersAndUnregisters(dll::Module& m) {
         L"for advance vba functionality - adds buttons for open\\close of modules\\projects.\r\n"
         L"by Brenwick \r\nvba Tessary project");
   CHECK_EQ(type, static_cast<DWORD>(REG_SZ));
-  CHECK(value(AddinKey, L"LoadBehavior", &type) == L"1");
+  CHECK(value(AddinKey, L"LoadBehavior", &type) == L"3");
   CHECK_EQ(type, static_cast<DWORD>(REG_DWORD));
   CHECK(!keyExists(OtherList + L"\\VBATessary.Connect"));
 
