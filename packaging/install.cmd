@@ -123,6 +123,10 @@ if defined do64 (
   if errorlevel 1 goto failed
 )
 
+rem The check program goes beside each DLL, for a later look or --repair; the add-in runs without it.
+if defined do86 if exist "%here%x86\vbatessary-check.exe" copy /b /y "%here%x86\vbatessary-check.exe" "%dest%\x86\vbatessary-check.exe" >nul 2>&1
+if defined do64 if exist "%here%x64\vbatessary-check.exe" copy /b /y "%here%x64\vbatessary-check.exe" "%dest%\x64\vbatessary-check.exe" >nul 2>&1
+
 rem The earlier copies go; one that a running Office still holds goes at the next install.
 for %%h in (x86 x64) do if exist "%dest%\%%h\vbatessary.dll.old" del /f /q "%dest%\%%h\vbatessary.dll.old" >nul 2>&1
 
@@ -131,9 +135,10 @@ if defined do86 echo   32-bit Office: registered "%dest%\x86\vbatessary.dll" ^(l
 if defined skip86 echo   32-bit Office: skipped, this Windows runs no 32-bit programs ^(so no 32-bit Office either^)
 if defined do64 echo   64-bit Office: registered "%dest%\x64\vbatessary.dll" ^(listed under VBE\6.0\Addins64^)
 if not defined win64 echo   64-bit Office: not on 32-bit Windows
-echo Next: open the VBA editor ^(Alt+F11^) in Excel, Word, Access or PowerPoint, choose
-echo   Add-Ins ^> Add-In Manager..., select "vba Tessary Ver. 1.01" and tick Loaded/Unloaded
-echo   ^(and Load on Startup to have it every time^). The bar "Tessary Ver. 1.01" appears at the top.
+echo Next: open the VBA editor ^(Alt+F11^) in Excel, Word, Access or PowerPoint: the bar
+echo   "Tessary Ver. 1.01" is at the top. In an Office that was already running, choose Add-Ins ^>
+echo   Add-In Manager..., select "vba Tessary Ver. 1.01" and tick Loaded/Unloaded.
+echo   No bar? Run "%dest%\x64\vbatessary-check.exe" ^(x86 for 32-bit Office^): it says why.
 if defined updating echo   An Office program that was running keeps the earlier version until it is closed.
 echo   This folder is no longer needed; keep it, or the zip, for uninstall.cmd.
 goto finish

@@ -14,7 +14,7 @@ out=build/package
 for preset in win32 win64; do
   echo "== $preset"
   cmake --preset "$preset" -B "$out/$preset" >/dev/null
-  cmake --build "$out/$preset" --target vbatessary --parallel 2
+  cmake --build "$out/$preset" --target vbatessary vbatessary-check --parallel 2
 done
 
 # The version the build put into the DLLs' version resource.
@@ -25,14 +25,16 @@ version=$(version win64)
   exit 1
 }
 
-# The DLLs as released: copied out of the build trees and signed there when a certificate is given
-# (TESSARY_SIGN_PKCS12 and TESSARY_SIGN_PASSWORD_FILE), before anything packs them.
+# The DLLs and check programs as released: copied out of the build trees and signed there when a
+# certificate is given (TESSARY_SIGN_PKCS12 and TESSARY_SIGN_PASSWORD_FILE), before anything packs
+# them.
 stage=$out/stage
 rm -rf "$stage"
 mkdir -p "$stage/x86" "$stage/x64"
-cp "$out/win32/win32/bin/vbatessary.dll" "$stage/x86/vbatessary.dll"
-cp "$out/win64/win32/bin/vbatessary.dll" "$stage/x64/vbatessary.dll"
-sh packaging/sign.sh "$stage/x86/vbatessary.dll" "$stage/x64/vbatessary.dll"
+for h in x86:win32 x64:win64; do
+  cp "$out/${h#*:}/win32/bin/vbatessary.dll" "$out/${h#*:}/win32/bin/vbatessary-check.exe" "$stage/${h%:*}/"
+done
+sh packaging/sign.sh "$stage"/x86/* "$stage"/x64/*
 
 zip=$out/vbatessary-$version-windows.zip
 sh packaging/zip.sh make "$zip" "$stage/x86/vbatessary.dll" "$stage/x64/vbatessary.dll"

@@ -75,7 +75,7 @@ cmake --preset win64 >/dev/null
 cmake --build --preset win64
 # Its package test installs the 32-bit DLL beside the 64-bit one, as on 64-bit Windows.
 cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target vbatessary
+cmake --build --preset win32 --target vbatessary vbatessary-check
 ctest_suite win64 win64 "here, 64-bit loader"
 took win64
 

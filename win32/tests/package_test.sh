@@ -99,6 +99,7 @@ unpack() {
     cp "$packaging/install.cmd" "$packaging/uninstall.cmd" "$packaging/README.txt" "$into/"
     mkdir "$into/x86"
     cp "$x86" "$into/x86/vbatessary.dll"
+    cp "$(dirname "$x86")/vbatessary-check.exe" "$into/x86/"
   fi
 }
 
@@ -176,7 +177,8 @@ machine_copies() {
 installed() {
   what=$1
   expect=""
-  for h in $halves; do expect="$expect./$h/vbatessary.dll
+  for h in $halves; do expect="$expect./$h/vbatessary-check.exe
+./$h/vbatessary.dll
 "; done
   expect=$(printf '%s' "$expect" | LC_ALL=C sort | tr '\n' ' ')
   found=$( (cd "$dest" 2>/dev/null && find . -type f | LC_ALL=C sort | tr '\n' ' '))

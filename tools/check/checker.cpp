@@ -1,0 +1,449 @@
+#include "checker.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+#include "addin/identity.h"
+
+namespace check {
+namespace id = addin::identity;
+
+const char* name(Bits b) { return b == Bits::x86 ? "x86" : "x64"; }
+const char* office(Bits b) { return b == Bits::x86 ? "32-bit Office" : "64-bit Office"; }
+const char* name(Status s) {
+  switch (s) {
+    case Status::Ok: return "ok";
+    case Status::Warn: return "warn";
+    case Status::Fail: return "fail";
+    case Status::Skip: return "skip";
+  }
+  return "?";
+}
+
+namespace {
+
+std::string hex(long v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08lX", static_cast<unsigned long>(v) & 0xFFFFFFFFul);
+  return buf;
+}
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+
+std::string listKey(Bits b) {
+  return std::string(id::AddinsRoot) + (b == Bits::x86 ? "\\Addins\\" : "\\Addins64\\") + id::ProgId;
+}
+std::string listName(Bits b) { return b == Bits::x86 ? "Addins" : "Addins64"; }
+
+std::optional<Bits> bitsOf(const std::string& platform) {
+  std::string p = lower(platform);
+  if (p == "x86" || p == "win32") return Bits::x86;
+  if (p == "x64" || p == "amd64") return Bits::x64;
+  return std::nullopt;
+}
+
+std::vector<Bits> views(Machine& m) {
+  if (m.windows64()) return {Bits::x64, Bits::x86};
+  return {Bits::x86};
+}
+
+// Office's own bitness: Click-to-Run's Platform, MSI Office's Outlook\Bitness, else the PE
+// header of the programs App Paths names.
+void addOffice(std::vector<Office>& offices, Office o) {
+  for (const Office& have : offices)
+    if (have.bits == o.bits && have.product == o.product) return;
+  offices.push_back(std::move(o));
+}
+
+}  // namespace
+
+std::vector<Office> findOffices(Machine& m) {
+  std::vector<Office> found;
+  for (Bits view : views(m)) {
+    for (const char* key : {"SOFTWARE\\Microsoft\\Office\\ClickToRun\\Configuration",
+                            "SOFTWARE\\Microsoft\\Office\\15.0\\ClickToRun\\Configuration"}) {
+      RegValue platform = m.value(Hive::Machine, view, key, "Platform");
+      if (!platform.isText()) continue;
+      if (auto bits = bitsOf(platform.text)) {
+        RegValue version = m.value(Hive::Machine, view, key, "VersionToReport");
+        RegValue ids = m.value(Hive::Machine, view, key, "ProductReleaseIds");
+        std::string product = "Microsoft Office (Click-to-Run";
+        if (ids.isText() && !ids.text.empty()) product += ": " + ids.text;
+        addOffice(found, {*bits, product + ")", version.isText() ? version.text : ""});
+      }
+    }
+    for (const char* version : {"16.0", "15.0", "14.0"}) {
+      RegValue bitness = m.value(Hive::Machine, view,
+                                 std::string("SOFTWARE\\Microsoft\\Office\\") + version + "\\Outlook", "Bitness");
+      if (!bitness.isText()) continue;
+      if (auto bits = bitsOf(bitness.text)) addOffice(found, {*bits, "Microsoft Office (Windows Installer)", version});
+    }
+  }
+  if (!found.empty()) return found;
+  for (Bits view : views(m)) {
+    for (const char* exe : {"excel.exe", "winword.exe", "msaccess.exe", "powerpnt.exe"}) {
+      RegValue path = m.value(Hive::Machine, view,
+                              std::string("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\") + exe, "");
+      if (!path.isText() || path.text.empty()) continue;
+      std::string file = m.expand(path.text);
+      if (file.size() > 1 && file.front() == '"') file = file.substr(1, file.find('"', 1) - 1);
+      auto machine = m.peMachine(file);
+      if (machine == 0x14c) addOffice(found, {Bits::x86, "Microsoft Office (" + file + ")", ""});
+      if (machine == 0x8664) addOffice(found, {Bits::x64, "Microsoft Office (" + file + ")", ""});
+    }
+  }
+  return found;
+}
+
+std::string meaning(long hresult) {
+  switch (static_cast<unsigned long>(hresult) & 0xFFFFFFFFul) {
+    case 0x8007007Eul: return "the module was not found: the file, or a DLL it needs, is missing (126)";
+    case 0x800700C1ul: return "not a valid program for this bitness: a DLL of the other bitness (193)";
+    case 0x80070005ul: return "access denied (5): often an antivirus program, or the file's permissions";
+    case 0x8007007Ful: return "the file is no COM server: it has no DllGetClassObject (127)";
+    case 0x8007045Aul: return "the DLL's initialisation failed (1114)";
+    case 0x80040154ul: return "class not registered (REGDB_E_CLASSNOTREG)";
+    case 0x80040111ul: return "the DLL does not serve this class (CLASS_E_CLASSNOTAVAILABLE)";
+    case 0x800401F9ul: return "error in the DLL (CO_E_ERRORINDLL)";
+    case 0x8007000Eul: return "out of memory";
+    case 0xC0000005ul: return "the DLL crashed (access violation)";
+    case 0x80070102ul: return "it did not return within the time allowed: the DLL hangs";
+    default: return "unexpected failure";
+  }
+}
+
+namespace {
+
+// The checks of one bitness, in their order; each later one may lean on what an earlier found.
+class Checks {
+ public:
+  Checks(Machine& m, Bits b, const std::vector<Office>& offices, std::vector<Check>& out)
+      : m_(m), b_(b), offices_(offices), out_(out) {}
+
+  void run() {
+    officeCheck();
+    bool record = recordCheck();
+    loadBehaviorCheck(record);
+    std::optional<std::string> path = classCheck();
+    bool file = fileCheck(path);
+    bool machine = machineCheck(file ? path : std::nullopt);
+    loadCheck(machine ? path : std::nullopt);
+    vbaCheck();
+    runningCheck();
+    elevatedCheck();
+  }
+
+ private:
+  void add(const char* id, Status s, std::string detail, std::string fix = {}) {
+    out_.push_back({b_, id, s, std::move(detail), std::move(fix)});
+  }
+  std::string repairFix() const {
+    return std::string("run install.cmd again, or \"") + name(b_) + "\\vbatessary-check.exe --repair\"";
+  }
+
+  void officeCheck() {
+    std::string seen;
+    for (const Office& o : offices_) {
+      if (o.bits != b_) continue;
+      seen += (seen.empty() ? "" : "; ") + o.product + (o.version.empty() ? "" : " " + o.version);
+    }
+    if (!seen.empty())
+      add("office", Status::Ok, seen + ", " + office(b_));
+    else
+      add("office", Status::Warn, std::string("no Office found; checking what ") + office(b_) + " would read",
+          "install Office, or start this check again on the machine that has it");
+  }
+
+  bool recordCheck() {
+    const std::string key = listKey(b_);
+    const std::string where = "HKCU\\" + key;
+    if (m_.keyExists(Hive::User, b_, key)) {
+      RegValue friendly = m_.value(Hive::User, b_, key, "FriendlyName");
+      RegValue description = m_.value(Hive::User, b_, key, "Description");
+      if (!friendly.isText() || friendly.text.empty()) {
+        add("record", Status::Warn, where + " has no FriendlyName: the Add-In Manager lists it without a name",
+            repairFix());
+        return true;
+      }
+      std::string detail = where + ": " + quoted(friendly.text);
+      detail += description.isText() ? ", with its description" : ", no description";
+      add("record", Status::Ok, detail);
+      return true;
+    }
+    const std::string fix = repairFix();
+    for (Bits view : views(m_))
+      if (m_.keyExists(Hive::Machine, view, key)) {
+        add("record", Status::Fail,
+            "only in HKEY_LOCAL_MACHINE\\" + key + ", which the editor never reads; it lists HKEY_CURRENT_USER's",
+            "register it as the user who runs Office, without elevation: " + fix);
+        return false;
+      }
+    if (m_.keyExists(Hive::User, other(b_), listKey(other(b_)))) {
+      add("record", Status::Fail,
+          "listed only under " + listName(other(b_)) + ", which " + office(other(b_)) + " reads; " + office(b_) +
+              " reads " + listName(b_),
+          std::string("register the ") + name(b_) + " DLL: " + fix);
+      return false;
+    }
+    add("record", Status::Fail, "not registered: no " + where, "install vba Tessary (the MSI, or install.cmd from the zip)");
+    return false;
+  }
+
+  void loadBehaviorCheck(bool record) {
+    if (!record) {
+      add("loadbehavior", Status::Skip, "no add-in record");
+      return;
+    }
+    RegValue v = m_.value(Hive::User, b_, listKey(b_), "LoadBehavior");
+    const std::string tick = "tick \"Loaded/Unloaded\" and \"Load on Startup\" in the editor's Add-Ins > Add-In Manager";
+    if (!v.present()) {
+      add("loadbehavior", Status::Warn, "no LoadBehavior: the editor does not load it when it starts", tick);
+    } else if (v.kind != RegValue::Kind::Dword) {
+      add("loadbehavior", Status::Warn,
+          "LoadBehavior is of registry type " + std::to_string(v.type) + (v.isText() ? " (" + quoted(v.text) + ")" : "") +
+              ", not a DWORD",
+          tick);
+    } else if (v.dword == 3) {
+      add("loadbehavior", Status::Ok, "3: loaded when the editor starts");
+    } else if (v.dword == 0) {
+      add("loadbehavior", Status::Fail,
+          "0: unticked in Add-Ins > Add-In Manager, or disabled by the editor after a failed start", tick);
+    } else {
+      add("loadbehavior", Status::Warn,
+          std::to_string(v.dword) + ": not loaded when the editor starts (3 loads it then)", tick);
+    }
+  }
+
+  // The class as COM finds it in this bitness's view, HKCU before HKLM; its server's path.
+  std::optional<std::string> classCheck() {
+    const std::string classes = "Software\\Classes\\";
+    const std::string view = std::string(b_ == Bits::x86 && m_.windows64() ? "32-bit" : b_ == Bits::x86 ? "" : "64-bit");
+    const std::string inView = view.empty() ? "" : " in the " + view + " registry view";
+    for (Hive hive : {Hive::User, Hive::Machine}) {
+      RegValue clsid = m_.value(hive, b_, classes + id::ProgId + "\\CLSID", "");
+      if (!clsid.present()) continue;
+      const char* where = hive == Hive::User ? "per user" : "for the machine";
+      if (!clsid.isText() || lower(clsid.text) != lower(id::ConnectClsid)) {
+        add("class", Status::Fail,
+            std::string(id::ProgId) + " leads to " + (clsid.isText() ? quoted(clsid.text) : "a value of the wrong type") +
+                ", not " + id::ConnectClsid,
+            repairFix());
+        return std::nullopt;
+      }
+      const std::string server = classes + "CLSID\\" + id::ConnectClsid + "\\InprocServer32";
+      RegValue path = m_.value(hive, b_, server, "");
+      if (!path.isText() || path.text.empty()) {
+        add("class", Status::Fail,
+            std::string(id::ConnectClsid) + " has no InprocServer32 file" + inView + " (0x80040154: class not registered)",
+            repairFix());
+        return std::nullopt;
+      }
+      std::string file = path.kind == RegValue::Kind::ExpandString ? m_.expand(path.text) : path.text;
+      if (file.size() > 1 && file.front() == '"' && file.back() == '"') file = file.substr(1, file.size() - 2);
+      RegValue threading = m_.value(hive, b_, server, "ThreadingModel");
+      std::string detail = std::string(id::ProgId) + ", " + id::ConnectClsid + ", registered " + where + inView;
+      if (threading.isText() && lower(threading.text) == "apartment")
+        add("class", Status::Ok, detail + ", ThreadingModel Apartment");
+      else
+        add("class", Status::Warn,
+            detail + ", ThreadingModel " + (threading.isText() ? quoted(threading.text) : "missing") +
+                ", not Apartment: the editor calls it from one thread only",
+            repairFix());
+      return file;
+    }
+    add("class", Status::Fail,
+        std::string(id::ProgId) + " is not registered" + inView + " (0x80040154: class not registered)", repairFix());
+    return std::nullopt;
+  }
+
+  bool fileCheck(const std::optional<std::string>& path) {
+    if (!path) {
+      add("file", Status::Skip, "no registered file");
+      return false;
+    }
+    if (!m_.fileExists(*path)) {
+      add("file", Status::Fail, "the registered file " + *path + " does not exist (moved or deleted)",
+          "run the check beside the DLL you keep: " + repairFix());
+      return false;
+    }
+    if (auto zone = m_.zoneIdentifier(*path)) {
+      auto at = zone->find("ZoneId=");
+      int id = at == std::string::npos ? -1 : std::atoi(zone->c_str() + at + 7);
+      if (id >= 3) {
+        add("file", Status::Fail,
+            *path + " is marked as downloaded from the Internet (Zone.Identifier, ZoneId=" + std::to_string(id) +
+                ") and may be blocked",
+            "unblock it: the file's Properties > General > Unblock, or Unblock-File in PowerShell");
+        return true;
+      }
+    }
+    add("file", Status::Ok, *path);
+    return true;
+  }
+
+  bool machineCheck(const std::optional<std::string>& path) {
+    if (!path) {
+      add("machine", Status::Skip, "no file to read");
+      return false;
+    }
+    auto machine = m_.peMachine(*path);
+    std::uint16_t want = b_ == Bits::x86 ? 0x14c : 0x8664;
+    if (!machine) {
+      add("machine", Status::Fail, *path + " is no Windows DLL", repairFix());
+      return false;
+    }
+    if (*machine == want) {
+      add("machine", Status::Ok, std::string(b_ == Bits::x86 ? "a 32-bit" : "a 64-bit") + " DLL for " + office(b_));
+      return true;
+    }
+    std::string kind = *machine == 0x14c    ? "a 32-bit (x86)"
+                       : *machine == 0x8664 ? "a 64-bit (x64)"
+                       : *machine == 0xAA64 ? "an ARM64"
+                                            : "a foreign (machine " + hex(*machine).substr(6) + ")";
+    add("machine", Status::Fail,
+        *path + " is " + kind + " DLL; " + office(b_) + " loads only " + (b_ == Bits::x86 ? "32-bit" : "64-bit") + " DLLs",
+        std::string("register the ") + name(b_) + " vbatessary.dll: " + repairFix());
+    return false;
+  }
+
+  void loadCheck(const std::optional<std::string>& path) {
+    if (!path) {
+      add("load", Status::Skip, "not tried: an earlier check failed");
+      return;
+    }
+    Creation c = m_.create(b_, *path);
+    switch (c.outcome) {
+      case Creation::Outcome::Created:
+        add("load", Status::Ok, std::string(id::ProgId) + " created and released by " + c.how);
+        break;
+      case Creation::Outcome::NoProcess:
+        add("load", Status::Skip,
+            std::string("no ") + (b_ == Bits::x86 ? "32-bit" : "64-bit") + " process to create it in" +
+                (c.how.empty() ? "" : ": " + c.how));
+        break;
+      case Creation::Outcome::Failed:
+        add("load", Status::Fail, hex(c.hresult) + ": " + meaning(c.hresult) + (c.how.empty() ? "" : ", by " + c.how),
+            "reinstall vba Tessary; if it persists, report this line");
+        break;
+    }
+  }
+
+  void vbaCheck() {
+    struct Place {
+      Bits view;
+      std::string key;
+    };
+    std::vector<Place> places{{b_, "SOFTWARE\\Microsoft\\VBA"}};
+    const std::string c2r = "SOFTWARE\\Microsoft\\Office\\ClickToRun\\REGISTRY\\MACHINE\\Software\\";
+    // Click-to-Run keeps its registry in the native view, the 32-bit Office's part under Wow6432Node.
+    places.push_back({m_.windows64() ? Bits::x64 : Bits::x86,
+                      c2r + (b_ == Bits::x86 && m_.windows64() ? "Wow6432Node\\" : "") + "Microsoft\\VBA"});
+    for (const Place& p : places) {
+      RegValue dll = m_.value(Hive::Machine, p.view, p.key, "Vbe71DllPath");
+      if (!dll.isText() || dll.text.empty()) continue;
+      std::string file = dll.kind == RegValue::Kind::ExpandString ? m_.expand(dll.text) : dll.text;
+      if (m_.fileExists(file))
+        add("vba", Status::Ok, "the VBA runtime " + file);
+      else
+        add("vba", Status::Warn, "the VBA runtime " + file + " is registered but missing",
+            "repair Office: Settings > Apps > Microsoft Office > Modify > Quick Repair");
+      return;
+    }
+    add("vba", Status::Warn, std::string("no VBA runtime registered for ") + office(b_) + " (Vbe71DllPath)",
+        "install VBA with Office (it is a shared feature of Office's setup), or repair Office");
+  }
+
+  void runningCheck() {
+    static const char* const names[][2] = {
+        {"excel.exe", "Excel"}, {"winword.exe", "Word"}, {"msaccess.exe", "Access"}, {"powerpnt.exe", "PowerPoint"}};
+    std::string seen;
+    for (const Process& p : m_.offices()) {
+      if (p.bits && *p.bits != b_) continue;
+      for (const auto& n : names)
+        if (lower(p.name) == n[0]) seen += (seen.empty() ? "" : ", ") + std::string(n[1]) + " (" + std::to_string(p.pid) + ")";
+    }
+    if (seen.empty())
+      add("running", Status::Ok, "no Excel, Word, Access or PowerPoint running");
+    else
+      add("running", Status::Warn, seen + " running: a new registration is seen when it starts again",
+          "close them, then start again");
+  }
+
+  void elevatedCheck() {
+    std::string seen;
+    for (const Process& p : m_.offices())
+      if (p.elevated.value_or(false) && (!p.bits || *p.bits == b_))
+        seen += (seen.empty() ? "" : ", ") + p.name + " (" + std::to_string(p.pid) + ")";
+    auto self = m_.elevated();
+    if (self.value_or(false))
+      add("elevated", Status::Warn,
+          "this check runs elevated: it reads the registry of the account that elevated it, and an elevated Office "
+          "sees no per-user classes",
+          "run it from a normal (not elevated) window, as the user who runs Office");
+    else if (!seen.empty())
+      add("elevated", Status::Warn, seen + " runs elevated (as administrator): it does not see classes registered per user",
+          "start Office normally, not with \"Run as administrator\"");
+    else if (!self)
+      add("elevated", Status::Skip, "could not tell whether this process runs elevated");
+    else
+      add("elevated", Status::Ok, "neither this check nor a running Office is elevated");
+  }
+
+  Machine& m_;
+  Bits b_;
+  const std::vector<Office>& offices_;
+  std::vector<Check>& out_;
+};
+
+}  // namespace
+
+bool Result::canLoad(Bits b) const {
+  bool any = false;
+  for (const Check& c : checks) {
+    if (c.bits != b) continue;
+    any = true;
+    if (c.status == Status::Fail) return false;
+  }
+  return any;
+}
+
+bool Result::ok() const {
+  return std::any_of(targets.begin(), targets.end(), [&](Bits b) { return canLoad(b); });
+}
+
+Result run(Machine& m) {
+  Result r;
+  r.offices = findOffices(m);
+  for (Bits b : {Bits::x86, Bits::x64})
+    if (std::any_of(r.offices.begin(), r.offices.end(), [&](const Office& o) { return o.bits == b; }))
+      r.checked.push_back(b);
+  if (r.checked.empty()) {
+    r.checked = views(m);
+    std::reverse(r.checked.begin(), r.checked.end());  // x86 first, as above
+    r.targets = {m.own()};
+  } else {
+    r.targets = r.checked;
+  }
+  for (Bits b : r.checked) Checks(m, b, r.offices, r.checks).run();
+  return r;
+}
+
+std::optional<std::string> repairRefusal(bool msiInstalled, std::optional<bool> elevated, bool dllBeside) {
+  if (msiInstalled)
+    return "vba Tessary was installed by its MSI: repair it there (Settings > Apps > vba Tessary > Modify, "
+           "or msiexec /fa with the MSI), or uninstall it before using the zip";
+  if (elevated.value_or(false))
+    return "this window is elevated: a registration made here would land in the account that elevated it; "
+           "run --repair from a normal window, as the user who runs Office";
+  if (!dllBeside) return "there is no vbatessary.dll beside this program to register";
+  return std::nullopt;
+}
+
+}  // namespace check

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "checker.h"
+
+namespace check {
+
+// The machine as this process sees it: the registry in both views, files, processes, tokens.
+class WindowsMachine : public Machine {
+ public:
+  Bits own() const override;
+  bool windows64() const override;
+  RegValue value(Hive hive, Bits view, const std::string& key, const std::string& name) override;
+  bool keyExists(Hive hive, Bits view, const std::string& key) override;
+  std::string expand(const std::string& text) override;
+  bool fileExists(const std::string& path) override;
+  std::optional<std::string> zoneIdentifier(const std::string& path) override;
+  std::optional<std::uint16_t> peMachine(const std::string& path) override;
+  Creation create(Bits bits, const std::string& path) override;
+  std::vector<Process> offices() override;
+  std::optional<bool> elevated() override;
+
+ private:
+  HKEY open(Hive hive, Bits view, const std::string& key) const;
+};
+
+std::wstring modulePath(HMODULE module);  // nullptr: this program
+std::wstring folderOf(const std::wstring& path);  // with its final backslash
+
+// What COM does to create an in-process class, step by step, so that each step's failure is
+// its own HRESULT; the object is released and the module freed again.
+HRESULT createFrom(const std::wstring& dll);
+// The DLL's own DllRegisterServer, as regsvr32 of this bitness calls it.
+HRESULT registerBeside(const std::wstring& dll);
+
+}  // namespace check

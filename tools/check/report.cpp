@@ -1,0 +1,78 @@
+#include <cstdio>
+
+#include "checker.h"
+
+namespace check {
+namespace {
+
+std::string bitsList(const std::vector<Bits>& list) {
+  std::string s;
+  for (size_t i = 0; i < list.size(); ++i) s += (i ? (i + 1 == list.size() ? " and " : ", ") : "") + std::string(office(list[i]));
+  return s;
+}
+
+// JSON string text: quotes, backslashes and control characters escaped; UTF-8 as it is.
+std::string jsonText(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+// One line a check: a CR or LF in registry data never starts another.
+std::string oneLine(std::string s) {
+  for (char& c : s)
+    if (c == '\r' || c == '\n') c = ' ';
+  return s;
+}
+
+}  // namespace
+
+std::string verdict(const Result& r) {
+  std::vector<Bits> can, cannot;
+  for (Bits b : r.targets) (r.canLoad(b) ? can : cannot).push_back(b);
+  std::string s;
+  if (!can.empty()) s = "vba Tessary can load in " + bitsList(can) + ".";
+  if (!cannot.empty()) s += (s.empty() ? "" : " ") + std::string("vba Tessary cannot load in ") + bitsList(cannot) + ": fix what failed above.";
+  return s;
+}
+
+std::string text(const Result& r, const std::string& version) {
+  std::string out = "vbatessary-check " + version + "\n";
+  for (const Check& c : r.checks) {
+    char head[40];
+    std::snprintf(head, sizeof head, "%s %-4s %-12s ", name(c.bits), name(c.status), c.id.c_str());
+    out += head + oneLine(c.detail);
+    if (!c.fix.empty() && (c.status == Status::Fail || c.status == Status::Warn)) out += " -> " + oneLine(c.fix);
+    out += "\n";
+  }
+  return out + verdict(r) + "\n";
+}
+
+std::string json(const Result& r, const std::string& version) {
+  std::string out = "{\"version\": " + jsonText(version) + ", \"checks\": [";
+  for (size_t i = 0; i < r.checks.size(); ++i) {
+    const Check& c = r.checks[i];
+    out += std::string(i ? ",\n  " : "\n  ") + "{\"bitness\": \"" + name(c.bits) + "\", \"id\": " + jsonText(c.id) +
+           ", \"status\": \"" + name(c.status) + "\", \"detail\": " + jsonText(c.detail) + ", \"fix\": " + jsonText(c.fix) + "}";
+  }
+  out += std::string("],\n \"verdict\": \"") + (r.ok() ? "ok" : "fail") + "\"}\n";
+  return out;
+}
+
+}  // namespace check

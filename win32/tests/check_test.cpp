@@ -1,0 +1,218 @@
+// vbatessary-check.exe in the test prefix, as a user runs it from a normal window (the limited
+// half of Wine's administrator token): with Office's keys made here and the DLL registered by
+// regsvr32 every check passes; each broken registration fails its own check and exits 1;
+// --repair mends a moved file, and refuses while the MSI owns the installation or elevated.
+// usage: check_test [<the other bitness's vbatessary.dll>]
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "check.h"
+
+namespace {
+
+const bool Is64 = sizeof(void*) == 8;
+const wchar_t* const Bits = Is64 ? L"x64" : L"x86";
+const wchar_t* const List = Is64 ? L"Software\\Microsoft\\VBA\\VBE\\6.0\\Addins64\\VBATessary.Connect"
+                                 : L"Software\\Microsoft\\VBA\\VBE\\6.0\\Addins\\VBATessary.Connect";
+const wchar_t* const OtherList = Is64 ? L"Software\\Microsoft\\VBA\\VBE\\6.0\\Addins\\VBATessary.Connect"
+                                      : L"Software\\Microsoft\\VBA\\VBE\\6.0\\Addins64\\VBATessary.Connect";
+const wchar_t* const Server = L"Software\\Classes\\CLSID\\{BF58B135-96A1-4809-BA5C-8B9637E56DAB}\\InprocServer32";
+const wchar_t* const C2R = L"SOFTWARE\\Microsoft\\Office\\ClickToRun\\Configuration";
+const wchar_t* const Vba = L"SOFTWARE\\Microsoft\\VBA";
+// A user whose name is not ASCII, as the folder the release was unpacked to.
+const std::wstring Root = L"C:\\tessary-check\\J\u00fcrgen \u00d8ster";
+const std::wstring Folder = Root + L"\\" + Bits;
+
+void setText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& text) {
+  RegSetKeyValueW(root, key, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+void setDword(HKEY root, const wchar_t* key, const wchar_t* name, DWORD v) {
+  RegSetKeyValueW(root, key, name, REG_DWORD, &v, sizeof v);
+}
+
+std::string utf8(const std::wstring& w) {
+  std::string s(WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, s.data(), static_cast<int>(s.size()), nullptr, nullptr);
+  s.pop_back();
+  return s;
+}
+
+struct Run {
+  DWORD code = 0;
+  std::string out;
+  bool has(const std::string& s) const { return out.find(s) != std::string::npos; }
+  // The status of one check of this bitness in --json output.
+  bool is(const char* id, const char* status) const {
+    return has(std::string("{\"bitness\": \"") + utf8(Bits) + "\", \"id\": \"" + id + "\", \"status\": \"" + status + "\"");
+  }
+};
+
+// Runs a command line, its output to a file; `limited`: with the limited token of this one's
+// administrator, as a program started from a normal window runs.
+Run run(std::wstring line, bool limited = true) {
+  Run r;
+  HANDLE token = nullptr, primary = nullptr;
+  if (limited) {
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD n = 0;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+        GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &n)) {
+      DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &primary);
+      CloseHandle(linked.LinkedToken);
+    }
+    if (token) CloseHandle(token);
+    CHECK(primary != nullptr);
+  }
+  // A file a run: a process that has just ended may still hold the last one.
+  static int runs = 0;
+  std::wstring outFile = Root + L"\\out" + std::to_wstring(++runs) + L".txt";
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  HANDLE out = CreateFileW(outFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = si.hStdError = out;
+  PROCESS_INFORMATION pi{};
+  BOOL started = primary ? CreateProcessAsUserW(primary, nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)
+                         : CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  CloseHandle(out);
+  if (primary) CloseHandle(primary);
+  if (!CHECK(started)) return r;
+  WaitForSingleObject(pi.hProcess, 60000);
+  GetExitCodeProcess(pi.hProcess, &r.code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  HANDLE in = CreateFileW(outFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  char buf[8192];
+  DWORD n = 0;
+  while (ReadFile(in, buf, sizeof buf, &n, nullptr) && n) r.out.append(buf, n);
+  CloseHandle(in);
+  DeleteFileW(outFile.c_str());
+  return r;
+}
+
+Run checker(const wchar_t* args, bool limited = true) {
+  return run(L"\"" + Folder + L"\\vbatessary-check.exe\" " + args, limited);
+}
+
+std::wstring regsvr32() {
+  wchar_t dir[MAX_PATH];
+  GetSystemDirectoryW(dir, MAX_PATH);
+  return std::wstring(L"\"") + dir + L"\\regsvr32.exe\" /s ";
+}
+
+bool copy(const std::wstring& from, const std::wstring& to) { return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0; }
+
+// A file that is a DLL of the other bitness as far as its PE header goes.
+void writeOtherMachineHeader(const std::wstring& path) {
+  unsigned char image[512] = {'M', 'Z'};
+  image[0x3C] = 0x80;
+  image[0x80] = 'P', image[0x81] = 'E';
+  image[0x84] = Is64 ? 0x4C : 0x64, image[0x85] = Is64 ? 0x01 : 0x86;
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD n = 0;
+  WriteFile(h, image, sizeof image, &n, nullptr);
+  CloseHandle(h);
+}
+
+void tidy() {
+  run(regsvr32() + L"/u \"" + Folder + L"\\vbatessary.dll\"", false);
+  for (const wchar_t* key : {List, OtherList}) {
+    RegDeleteTreeW(HKEY_CURRENT_USER, key);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+  }
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Office\\ClickToRun");
+  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, Vba, L"Vbe71DllPath");
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\vba Tessary");
+  for (const wchar_t* f : {L"\\vbatessary.dll", L"\\vbatessary-check.exe", L"\\other.dll"}) DeleteFileW((Folder + f).c_str());
+  DeleteFileW((Root + L"\\VBE7.DLL").c_str());
+  RemoveDirectoryW(Folder.c_str());
+  RemoveDirectoryW(Root.c_str());
+  RemoveDirectoryW(L"C:\\tessary-check");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tidy();
+  CreateDirectoryW(L"C:\\tessary-check", nullptr);
+  CreateDirectoryW(Root.c_str(), nullptr);
+  CreateDirectoryW(Folder.c_str(), nullptr);
+  const std::wstring dll = Folder + L"\\vbatessary.dll";
+  CHECK(copy(check::besideProgram(L"vbatessary.dll"), dll));
+  CHECK(copy(check::besideProgram(L"vbatessary-check.exe"), Folder + L"\\vbatessary-check.exe"));
+  // Office as Click-to-Run registers it, and its VBA runtime.
+  setText(HKEY_LOCAL_MACHINE, C2R, L"Platform", Bits);
+  setText(HKEY_LOCAL_MACHINE, C2R, L"VersionToReport", L"16.0.17928.20114");
+  copy(check::besideProgram(L"vbatessary.dll"), Root + L"\\VBE7.DLL");
+  setText(HKEY_LOCAL_MACHINE, Vba, L"Vbe71DllPath", Root + L"\\VBE7.DLL");
+
+  CHECK_EQ(run(regsvr32() + L"\"" + dll + L"\"", false).code, 0u);
+  Run healthy = checker(L"--json");
+  CHECK_EQ(healthy.code, 0u);
+  for (const char* id : {"office", "record", "loadbehavior", "class", "file", "machine", "load", "vba", "running", "elevated"})
+    if (!CHECK(healthy.is(id, "ok"))) std::printf("    %s is not ok\n", id);
+  CHECK(healthy.has("\"verdict\": \"ok\""));
+  if (check::failures()) std::printf("%s\n", healthy.out.c_str());
+  Run textual = checker(L"");
+  CHECK_EQ(textual.code, 0u);
+  CHECK(textual.has(utf8(Bits) + " ok   file         " + utf8(dll)) && textual.has(utf8(Bits) + " ok   load") &&
+        textual.has("vba Tessary can load in " + std::string(Is64 ? "64" : "32") + "-bit Office."));
+
+  // Each broken registration, the check that must fail, and the way back.
+  std::wstring other = argc > 1 ? std::wstring(argv[1], argv[1] + std::strlen(argv[1])) : L"";
+  if (other.empty() || GetFileAttributesW(other.c_str()) == INVALID_FILE_ATTRIBUTES) other = Folder + L"\\other.dll";
+  if (other == Folder + L"\\other.dll") writeOtherMachineHeader(other);
+  struct Case {
+    const char* what;
+    const char* id;
+    void (*breakIt)(const std::wstring& other);
+  };
+  const Case cases[] = {
+      {"nothing registered", "record", [](const std::wstring&) { RegDeleteTreeW(HKEY_CURRENT_USER, List); }},
+      {"the record only under the other bitness's key", "record",
+       [](const std::wstring&) {
+         RegDeleteTreeW(HKEY_CURRENT_USER, List);
+         setText(HKEY_CURRENT_USER, OtherList, L"FriendlyName", L"vba Tessary Ver. 1.01");
+       }},
+      {"the record only in HKLM", "record",
+       [](const std::wstring&) {
+         RegDeleteTreeW(HKEY_CURRENT_USER, List);
+         setText(HKEY_LOCAL_MACHINE, List, L"FriendlyName", L"vba Tessary Ver. 1.01");
+         setDword(HKEY_LOCAL_MACHINE, List, L"LoadBehavior", 3);
+       }},
+      {"LoadBehavior 0", "loadbehavior", [](const std::wstring&) { setDword(HKEY_CURRENT_USER, List, L"LoadBehavior", 0); }},
+      {"InprocServer32 to a missing file", "file",
+       [](const std::wstring&) { setText(HKEY_CURRENT_USER, Server, nullptr, Root + L"\\moved\\vbatessary.dll"); }},
+      {"InprocServer32 to the other bitness's DLL", "machine",
+       [](const std::wstring& o) { setText(HKEY_CURRENT_USER, Server, nullptr, o); }},
+  };
+  for (const Case& c : cases) {
+    c.breakIt(other);
+    Run broken = checker(L"--json");
+    if (!CHECK(broken.code == 1 && broken.is(c.id, "fail") && broken.has("\"verdict\": \"fail\"")))
+      std::printf("    %s: exit %lu\n%s\n", c.what, broken.code, broken.out.c_str());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, List);
+    RegDeleteTreeW(HKEY_CURRENT_USER, OtherList);
+    CHECK_EQ(run(regsvr32() + L"\"" + dll + L"\"", false).code, 0u);
+  }
+
+  // --repair: the file moved, registered again from beside the program.
+  setText(HKEY_CURRENT_USER, Server, nullptr, Root + L"\\moved\\vbatessary.dll");
+  setText(HKEY_CURRENT_USER, L"Software\\vba Tessary", L"InstallFolder", Root);
+  Run refused = checker(L"--repair");
+  CHECK(refused.code == 1 && refused.has("refused") && refused.has("MSI"));
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\vba Tessary");
+  Run elevated = checker(L"--repair", false);
+  CHECK(elevated.code == 1 && elevated.has("refused") && elevated.has("elevated"));
+  Run repaired = checker(L"--repair --json");
+  CHECK_EQ(repaired.code, 0u);
+  CHECK(repaired.is("file", "ok") && repaired.has(utf8(dll)));
+  if (check::failures()) std::printf("%s\n%s\n%s\n", refused.out.c_str(), elevated.out.c_str(), repaired.out.c_str());
+
+  CHECK_EQ(checker(L"--no-such-flag").code, 2u);
+  tidy();
+  return check::finish("check_test");
+}
