@@ -80,11 +80,22 @@ struct Check {
   std::string fix;  // empty when there is nothing to do
 };
 
+// The add-in's log as the check found it.
+struct Log {
+  bool on = false;                 // the setting Log is "1"
+  std::string path;                // where the add-in writes it
+  bool found = false;              // the file exists
+  std::vector<std::string> tail;   // its last lines
+};
+// The last `count` lines of a log's text, without their line ends.
+std::vector<std::string> lastLines(const std::string& text, size_t count);
+
 struct Result {
   std::vector<Office> offices;
   std::vector<Bits> checked;  // in order
   std::vector<Bits> targets;  // the bitnesses the verdict is about
   std::vector<Check> checks;
+  Log log;
   bool canLoad(Bits b) const;  // no check of that bitness failed
   bool ok() const;             // some target can load
 };

@@ -16,7 +16,8 @@
 
 namespace {
 
-const char* const Usage = "usage: vbatessary-check [--json] [--repair] [--pause]\n";
+const char* const Usage = "usage: vbatessary-check [--json] [--repair] [--pause] | --log on|off\n";
+const wchar_t* const SettingsKey = L"Software\\VB and VBA Program Settings\\vbatessary\\Settings";
 
 // UTF-8 to a pipe or file; a console takes the text as UTF-16 whatever its code page.
 void write(FILE* f, const std::string& s) {
@@ -40,7 +41,57 @@ bool msiInstalled() {
   return marked;
 }
 
+std::wstring localAppData() {
+  wchar_t buf[32768];
+  DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", buf, 32768);
+  return n > 0 && n < 32768 ? std::wstring(buf, n) : std::wstring();
+}
+
+// The add-in's log: its setting, and the last lines of its file (read from its end: it may be
+// a megabyte, and the add-in may be writing it).
+check::Log readLog() {
+  check::Log log;
+  wchar_t value[8] = L"";
+  DWORD size = sizeof value;
+  log.on = RegGetValueW(HKEY_CURRENT_USER, SettingsKey, L"Log", RRF_RT_REG_SZ, nullptr, value, &size) == ERROR_SUCCESS &&
+           std::wstring(value) == L"1";
+  std::wstring path = localAppData() + L"\\vbaTessary\\vbatessary.log";
+  log.path = win32::narrow(path);
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return log;
+  log.found = true;
+  LARGE_INTEGER length{};
+  GetFileSizeEx(h, &length);
+  LARGE_INTEGER from{};
+  from.QuadPart = length.QuadPart > 65536 ? length.QuadPart - 65536 : 0;
+  SetFilePointerEx(h, from, nullptr, FILE_BEGIN);
+  std::string text(65536, '\0');
+  DWORD n = 0;
+  if (!ReadFile(h, text.data(), static_cast<DWORD>(text.size()), &n, nullptr)) n = 0;
+  text.resize(n);
+  CloseHandle(h);
+  // A read that starts inside the file begins with part of a line.
+  if (from.QuadPart > 0) text.erase(0, text.find('\n') + 1);
+  log.tail = check::lastLines(text, 20);
+  return log;
+}
+
+int setLog(const std::wstring& state) {
+  const wchar_t* v = state == L"on" ? L"1" : L"0";
+  LSTATUS rc = RegSetKeyValueW(HKEY_CURRENT_USER, SettingsKey, L"Log", REG_SZ, v, 4);
+  if (rc != ERROR_SUCCESS) {
+    write(stderr, "vbatessary-check --log: the setting could not be written (error " + std::to_string(rc) + ")\n");
+    return 1;
+  }
+  std::string path = win32::narrow(localAppData()) + "\\vbaTessary\\vbatessary.log";
+  write(stdout, state == L"on" ? "log: on; the add-in writes " + path + " from the next time the editor loads it\n"
+                               : std::string("log: off from the next time the editor loads the add-in\n"));
+  return 0;
+}
+
 int run(const std::vector<std::wstring>& args) {
+  if (args.size() == 3 && args[1] == L"--log" && (args[2] == L"on" || args[2] == L"off")) return setLog(args[2]);
   bool json = false, repair = false, pause = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::wstring& a = args[i];
@@ -84,6 +135,7 @@ int run(const std::vector<std::wstring>& args) {
     }
   }
   check::Result result = check::run(machine);
+  result.log = readLog();
   out += json ? check::json(result, TESSARY_VERSION_TEXT) : check::text(result, TESSARY_VERSION_TEXT);
   write(stdout, out);
   if (pause) {

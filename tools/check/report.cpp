@@ -43,6 +43,21 @@ std::string oneLine(std::string s) {
 
 }  // namespace
 
+std::vector<std::string> lastLines(const std::string& text, size_t count) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  if (lines.size() > count) lines.erase(lines.begin(), lines.end() - static_cast<long>(count));
+  return lines;
+}
+
 std::string verdict(const Result& r) {
   std::vector<Bits> can, cannot;
   for (Bits b : r.targets) (r.canLoad(b) ? can : cannot).push_back(b);
@@ -61,7 +76,16 @@ std::string text(const Result& r, const std::string& version) {
     if (!c.fix.empty() && (c.status == Status::Fail || c.status == Status::Warn)) out += " -> " + oneLine(c.fix);
     out += "\n";
   }
-  return out + verdict(r) + "\n";
+  out += verdict(r) + "\n";
+  if (r.log.found) {
+    out += "log " + r.log.path + (r.log.on ? "" : " (logging is off now)") + ", its last " +
+           std::to_string(r.log.tail.size()) + " lines:\n";
+    for (const std::string& line : r.log.tail) out += "  " + line + "\n";
+  } else {
+    out += std::string("log: ") + (r.log.on ? "on, nothing written yet to " + r.log.path
+                                            : "off (\"vbatessary-check --log on\" turns it on)") + "\n";
+  }
+  return out;
 }
 
 std::string json(const Result& r, const std::string& version) {
@@ -71,7 +95,10 @@ std::string json(const Result& r, const std::string& version) {
     out += std::string(i ? ",\n  " : "\n  ") + "{\"bitness\": \"" + name(c.bits) + "\", \"id\": " + jsonText(c.id) +
            ", \"status\": \"" + name(c.status) + "\", \"detail\": " + jsonText(c.detail) + ", \"fix\": " + jsonText(c.fix) + "}";
   }
-  out += std::string("],\n \"verdict\": \"") + (r.ok() ? "ok" : "fail") + "\"}\n";
+  out += std::string("],\n \"log\": {\"on\": ") + (r.log.on ? "true" : "false") + ", \"path\": " + jsonText(r.log.path) +
+         ", \"tail\": [";
+  for (size_t i = 0; i < r.log.tail.size(); ++i) out += (i ? ", " : "") + jsonText(r.log.tail[i]);
+  out += std::string("]},\n \"verdict\": \"") + (r.ok() ? "ok" : "fail") + "\"}\n";
   return out;
 }
 

@@ -69,7 +69,8 @@ Run run(std::wstring line, bool limited = true) {
   static int runs = 0;
   std::wstring outFile = Root + L"\\out" + std::to_wstring(++runs) + L".txt";
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  HANDLE out = CreateFileW(outFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+  HANDLE out = CreateFileW(outFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
+                           CREATE_ALWAYS, 0, nullptr);
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
@@ -84,10 +85,14 @@ Run run(std::wstring line, bool limited = true) {
   GetExitCodeProcess(pi.hProcess, &r.code);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
-  HANDLE in = CreateFileW(outFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  // The program's own child may still hold its inherited handle for a moment after it ended.
+  HANDLE in = CreateFileW(outFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, 0, nullptr);
   char buf[8192];
   DWORD n = 0;
-  while (ReadFile(in, buf, sizeof buf, &n, nullptr) && n) r.out.append(buf, n);
+  while (ReadFile(in, buf, sizeof buf, &n, nullptr) && n)
+    for (DWORD i = 0; i < n; ++i)
+      if (buf[i] != '\r') r.out += buf[i];  // a console program's lines end in CR LF
   CloseHandle(in);
   DeleteFileW(outFile.c_str());
   return r;
@@ -198,6 +203,45 @@ int main(int argc, char** argv) {
     RegDeleteTreeW(HKEY_CURRENT_USER, OtherList);
     CHECK_EQ(run(regsvr32() + L"\"" + dll + L"\"", false).code, 0u);
   }
+
+  // Data of the wrong type and a path past MAX_PATH are read and reported.
+  RegSetKeyValueW(HKEY_CURRENT_USER, List, L"LoadBehavior", REG_SZ, L"3", 4);
+  Run typed = checker(L"--json");
+  CHECK(typed.code == 0 && typed.is("loadbehavior", "warn"));
+  setDword(HKEY_CURRENT_USER, List, L"LoadBehavior", 3);
+  const std::wstring deep = Root + L"\\" + std::wstring(120, L'd') + L"\\" + std::wstring(120, L'e') + L"\\vbatessary.dll";
+  setText(HKEY_CURRENT_USER, Server, nullptr, deep);
+  Run longPath = checker(L"");
+  if (!CHECK(longPath.code == 1 && longPath.has(" fail file         the registered file " + utf8(deep) + " does not exist")))
+    std::printf("%s\n", longPath.out.c_str());
+
+  // The log: the setting turned on, the file's last 20 lines after the checks.
+  wchar_t appData[MAX_PATH] = L"";
+  GetEnvironmentVariableW(L"LOCALAPPDATA", appData, MAX_PATH);
+  const std::wstring logDir = std::wstring(appData) + L"\\vbaTessary", logFile = logDir + L"\\vbatessary.log";
+  const bool hadLogDir = GetFileAttributesW(logDir.c_str()) != INVALID_FILE_ATTRIBUTES;
+  CreateDirectoryW(logDir.c_str(), nullptr);
+  HANDLE h = CreateFileW(logFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  CHECK(h != INVALID_HANDLE_VALUE);
+  for (int i = 1; i <= 25; ++i) {
+    std::string line = "12:00:00.0" + std::to_string(10 + i) + " 7 info line " + std::to_string(i) + "\r\n";
+    DWORD n = 0;
+    WriteFile(h, line.data(), static_cast<DWORD>(line.size()), &n, nullptr);
+  }
+  CloseHandle(h);
+  CHECK_EQ(checker(L"--log on").code, 0u);
+  Run logged = checker(L"");
+  CHECK(logged.has("its last 20 lines:\n  12:00:00.016 7 info line 6\n"));
+  CHECK(logged.has("info line 25\n"));
+  CHECK(!logged.has("info line 5\n"));
+  DWORD size = 8;
+  wchar_t on[4] = L"";
+  CHECK(RegGetValueW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\vbatessary\\Settings", L"Log",
+                     RRF_RT_REG_SZ, nullptr, on, &size) == ERROR_SUCCESS && std::wstring(on) == L"1");
+  CHECK_EQ(checker(L"--log off").code, 0u);
+  DeleteFileW(logFile.c_str());
+  if (!hadLogDir) RemoveDirectoryW(logDir.c_str());
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\vbatessary\\Settings", L"Log");
 
   // --repair: the file moved, registered again from beside the program.
   setText(HKEY_CURRENT_USER, Server, nullptr, Root + L"\\moved\\vbatessary.dll");

@@ -276,7 +276,7 @@ TEST(Checker, ReportsAreOneLineEachAndValidJson) {
   m.shared(Hive::User, Record64, "LoadBehavior", dword(0));
   Result r = run(m);
   std::string t = text(r, "1.00");
-  EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), static_cast<long>(r.checks.size()) + 2);
+  EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), static_cast<long>(r.checks.size()) + 3);
   EXPECT_NE(t.find("x64 fail loadbehavior 0: unticked in Add-Ins > Add-In Manager, or disabled by the editor after a "
                    "failed start -> tick"),
             std::string::npos)
@@ -287,6 +287,20 @@ TEST(Checker, ReportsAreOneLineEachAndValidJson) {
   EXPECT_NE(j.find("two\\r\\nlines \\\"quoted\\\" \\\\ Jürgen"), std::string::npos) << j;
   EXPECT_NE(j.find("{\"bitness\": \"x64\", \"id\": \"loadbehavior\", \"status\": \"fail\""), std::string::npos);
   EXPECT_NE(j.find("\"verdict\": \"fail\"}"), std::string::npos);
+}
+
+TEST(Checker, TheLogsLastLinesFollowTheChecks) {
+  EXPECT_EQ(lastLines("a\r\nb\nc\n", 2), (std::vector<std::string>{"b", "c"}));
+  EXPECT_EQ(lastLines("a\nb", 5), (std::vector<std::string>{"a", "b"}));
+  FakeMachine m = healthy();
+  Result r = run(m);
+  r.log = {true, "C:\\log", true, {"12:00:00.000 42 info connected", "12:00:01.000 42 info click 1"}};
+  std::string t = text(r, "1.00");
+  EXPECT_NE(t.find("vba Tessary can load in 64-bit Office.\nlog C:\\log, its last 2 lines:\n  12:00:00.000 42 info "
+                   "connected\n  12:00:01.000 42 info click 1\n"),
+            std::string::npos)
+      << t;
+  EXPECT_NE(json(r, "1.00").find("\"log\": {\"on\": true, \"path\": \"C:\\\\log\", \"tail\": [\"12:00:00.000"), std::string::npos);
 }
 
 TEST(Checker, RepairRefusesWhatItMustNotTouch) {
