@@ -232,53 +232,60 @@ std::optional<bool> WindowsMachine::elevated() {
   return te.TokenIsElevated != 0;
 }
 
-HRESULT createFrom(const std::wstring& dll) {
-  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+namespace {
+
+template <typename Fn>
+Fn* entry(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn*>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Loads the DLL as COM would (its own folder first for what it needs) in an apartment, runs `use`
+// on it and frees it again; a load failure is its own HRESULT.
+template <typename Use>
+HRESULT withModule(const std::wstring& dll, Use use) {
   HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   if (FAILED(hr)) return hr;
   HMODULE module = LoadLibraryExW(dll.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!module) {
     hr = HRESULT_FROM_WIN32(GetLastError());
   } else {
-    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-    CLSID clsid{};
-    if (!get) {
-      hr = HRESULT_FROM_WIN32(GetLastError());
-    } else if (SUCCEEDED(hr = CLSIDFromString(widen(addin::identity::ConnectClsid).c_str(), &clsid))) {
-      IClassFactory* factory = nullptr;
-      hr = get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
-      if (SUCCEEDED(hr)) {
-        IUnknown* object = nullptr;
-        hr = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object));
-        if (SUCCEEDED(hr)) object->Release();
-        factory->Release();
-      }
-    }
-    using CanUnload = HRESULT(STDAPICALLTYPE*)();
-    auto canUnload = reinterpret_cast<CanUnload>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
-    // A module that still holds objects after their release has leaked one.
-    if (SUCCEEDED(hr) && canUnload && canUnload() != S_OK) hr = E_UNEXPECTED;
+    hr = use(module);
     FreeLibrary(module);
   }
   CoUninitialize();
   return hr;
 }
 
+HRESULT missing() { return HRESULT_FROM_WIN32(GetLastError()); }
+
+}  // namespace
+
+HRESULT createFrom(const std::wstring& dll) {
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  return withModule(dll, [](HMODULE module) {
+    auto get = entry<HRESULT STDAPICALLTYPE(REFCLSID, REFIID, void**)>(module, "DllGetClassObject");
+    if (!get) return missing();
+    CLSID clsid{};
+    HRESULT hr = CLSIDFromString(widen(addin::identity::ConnectClsid).c_str(), &clsid);
+    IClassFactory* factory = nullptr;
+    if (SUCCEEDED(hr)) hr = get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (FAILED(hr)) return hr;
+    IUnknown* object = nullptr;
+    hr = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object));
+    if (SUCCEEDED(hr)) object->Release();
+    factory->Release();
+    // A module that still holds objects after their release has leaked one.
+    auto canUnload = entry<HRESULT STDAPICALLTYPE()>(module, "DllCanUnloadNow");
+    if (SUCCEEDED(hr) && canUnload && canUnload() != S_OK) hr = E_UNEXPECTED;
+    return hr;
+  });
+}
+
 HRESULT registerBeside(const std::wstring& dll) {
-  HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  if (FAILED(hr)) return hr;
-  HMODULE module = LoadLibraryExW(dll.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  if (!module) {
-    hr = HRESULT_FROM_WIN32(GetLastError());
-  } else {
-    using Register = HRESULT(STDAPICALLTYPE*)();
-    auto reg = reinterpret_cast<Register>(reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
-    hr = reg ? reg() : HRESULT_FROM_WIN32(GetLastError());
-    FreeLibrary(module);
-  }
-  CoUninitialize();
-  return hr;
+  return withModule(dll, [](HMODULE module) {
+    auto reg = entry<HRESULT STDAPICALLTYPE()>(module, "DllRegisterServer");
+    return reg ? reg() : missing();
+  });
 }
 
 }  // namespace check
