@@ -4,6 +4,8 @@
 # path as here, with the Linux simulator the differential test compares against, so the suite runs
 # exactly as it would on this machine. Exit status: ctest's in the guest, or boot.sh's.
 # usage: ctest.sh <preset> <time limit in seconds>
+# TESSARY_GUEST_CTEST_ARGS: more arguments for ctest in the guest ("-R check_test" runs one test,
+# with the fixtures it needs).
 set -eu
 cd "$(dirname "$0")/../.."
 src=$(pwd)
@@ -19,7 +21,7 @@ mkdir -p "$stage/job"
 cat >"$stage/job/run.sh" <<RUN
 cd '$src' || exit 2
 # ctest's own status, not tee's.
-{ ctest --preset '$preset'; echo \$? >/job/out/ctest.status; } 2>&1 | tee /job/out/ctest.log
+{ ctest --preset '$preset' ${TESSARY_GUEST_CTEST_ARGS:-}; echo \$? >/job/out/ctest.status; } 2>&1 | tee /job/out/ctest.log
 exit \$(cat /job/out/ctest.status)
 RUN
 
