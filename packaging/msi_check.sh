@@ -27,7 +27,7 @@ command -v msiinfo >/dev/null || { echo "msi_check.sh: msiinfo is not installed 
 # Each broken rule leaves a mark, also from the subshell at the end of a pipe.
 broken() {
   echo "$(basename "$msi"): $1: $2"
-  : >"$tables/.broken"
+  : >"$tables/broken"
 }
 # Lines "<rule>: <what>" as broken rules.
 report() {
@@ -36,14 +36,17 @@ report() {
 # Each table's rows, tab-separated, without the three header lines (empty for a missing table).
 tables=$(mktemp -d)
 trap 'rm -rf "$tables"' EXIT
-# (msiinfo export writes a table's binary columns, the icons, into a folder of the working directory.)
+# msiinfo export writes a table's binary columns (the icons) into a folder named after the table in
+# the working directory: the rows go to a folder of their own.
+mkdir "$tables/rows"
 cd "$tables"
 for t in Property Upgrade LaunchCondition File Component Registry CustomAction InstallExecuteSequence \
   InstallUISequence Directory Shortcut Icon MsiFileHash; do
   # A value with line ends spans lines: a row is complete when it has all its columns.
   msiinfo export "$msi" "$t" 2>/dev/null | tr -d '\r' | awk -F'\t' 'NR == 1 { n = NF } NR <= 3 { next }
-    { row = row == "" ? $0 : row " " $0; if (split(row, f, "\t") >= n) { print row; row = "" } }' >"$t"
+    { row = row == "" ? $0 : row " " $0; if (split(row, f, "\t") >= n) { print row; row = "" } }' >"rows/$t"
 done
+cd rows
 property() { awk -F'\t' -v p="$1" '$1 == p { print $2 }' Property; }
 
 version=$(property ProductVersion)
@@ -169,4 +172,4 @@ icon=$(property ARPPRODUCTICON)
 [ -z "$(property ALLUSERS)" ] || broken arp "ALLUSERS is set in a per-user package"
 awk -F'\t' '$2 != 1 { print "arp: the registry row " $1 " is not per user (root " $2 ")" }' Registry | report
 
-[ ! -e "$tables/.broken" ]
+[ ! -e "$tables/broken" ]
