@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Reads a built MSI's tables (msitools, no Windows Installer) and fails on each rule the release
-# keeps that wixl alone would not: the Windows Installer validation (ICE) rules and documented
-# behaviour it was found to break. One line per broken rule, named by the rule:
+# Reads a built MSI's tables (msitools, no Windows Installer) and fails on each rule below, taken
+# from Windows Installer's validation (ICE) rules and documented behaviour, that a package as wixl
+# writes it on its own does not keep. One line per broken rule, named by the rule:
 #   upgrade   every earlier build of the same upgrade code, the same version too, is replaced as a
 #             major upgrade; a later version is found and stops the install with a message;
 #             ProductVersion is <major>.<minor>.<build>

@@ -180,8 +180,7 @@ else
 fi
 entry=$(product)
 # Apps & Features: the version is ProductVersion, the README and folder are the ARP properties', and
-# the product's icon is the one icon.sh draws, where Wine's msiexec keeps it (Windows in the same
-# per-user folder).
+# the product's icon is the one icon.sh draws, where Wine's msiexec keeps it.
 bash "$packaging/icon.sh" "$work/icon.ico"
 if [ -n "$entry" ] && [ "$(value "$entry" DisplayVersion)" = "$(code current.msi ProductVersion)" ] &&
    [ "$(value "$entry" Publisher)" = "vba Tessary project" ] && [ "$(value "$entry" Readme)" = "$dest_win\\README.txt" ] &&
@@ -205,6 +204,19 @@ lists=1
 [ "$kind" = x64 ] && lists=2
 [ "$loads" = $lists ] && ok "LoadBehavior 3 (load at startup) in each add-in record" ||
   bad "LoadBehavior 3 in $loads add-in records, not $lists"
+
+# The second build of the same commit over the first: a major upgrade (never "another version of
+# this product is already installed"), one product left, the same registration, which the
+# add-in is then created through.
+msiexec again /i "$winroot\\again.msi" /qn
+entry=$(product)
+if [ $rc -eq 0 ] && [ "${entry##*\\}" = "$(code again.msi ProductCode)" ] && [ "$(registry | grep -c '^product ')" = 1 ] &&
+   [ "$(rows)" = "$installed" ] && [ "$( (cd "$dest" && find . -type f | LC_ALL=C sort | tr '\n' ' '))" = "$expect" ] &&
+   [ -f "$shortcut" ]; then
+  ok "msiexec /i of a second build of $version: installed over the first, one product, the same files and registration"
+else
+  bad "second build of $version: exit $rc, products: $(registry | grep '^product ' | tr '\n' ' ')"
+fi
 
 # The add-in created through COM from the installed files. Wine merges no per-user classes into
 # HKCR and keeps one per-user class key for both bitnesses: the test copies the class to HKLM in
@@ -245,17 +257,6 @@ if [ $rc -ne 0 ] && grep -q "installed from its MSI" "$work/zip.out" && [ "$(row
 else
   bad "install.cmd beside the MSI's product: exit $rc"
   sed 's/^/  | /' "$work/zip.out"
-fi
-
-# The second build of the same commit over the first: a major upgrade (never "another version of
-# this product is already installed"), one product left, the same registration.
-msiexec again /i "$winroot\\again.msi" /qn
-entry=$(product)
-if [ $rc -eq 0 ] && [ "${entry##*\\}" = "$(code again.msi ProductCode)" ] && [ "$(registry | grep -c '^product ')" = 1 ] &&
-   [ "$(rows)" = "$installed" ] && [ -f "$shortcut" ]; then
-  ok "msiexec /i of a second build of $version: installed over the first, one product, the same registration"
-else
-  bad "second build of $version: exit $rc, products: $(registry | grep '^product ' | tr '\n' ' ')"
 fi
 
 # A later build replaces it in place, an earlier release's LoadBehavior 1 included; the older MSI
