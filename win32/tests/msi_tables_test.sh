@@ -68,7 +68,7 @@ upgrade|x86|no message for a later version|DELETE FROM `LaunchCondition` WHERE `
 upgrade|x64|a version without build number|UPDATE `Property` SET `Value` = '1.0' WHERE `Property` = 'ProductVersion'
 bitness|x86|no launch condition on VersionNT64|DELETE FROM `LaunchCondition` WHERE `Condition` = 'Installed OR NOT VersionNT64'
 bitness|x64|the 32-bit DLL left out|DELETE FROM `File` WHERE `File` = 'Dllx86'
-writer|x64|the ProgID written by a bitness as well|INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Value`, `Component_`) VALUES ('regTwice', 1, 'Software\Classes\VBATessary.Connect', '', 'VBATessary.Connect', 'Addinx86')
+writer|x64|the ProgID written by a second component|INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Value`, `Component_`) VALUES ('regTwice', 1, 'Software\Classes\VBATessary.Connect', '', 'VBATessary.Connect', 'ProgramsFolder')
 writer|x64|the shared values in the x64 component|UPDATE `Registry` SET `Component_` = 'Addinx64' WHERE `Component_` = 'Shared'
 action|x64|no impersonation (type 2099)|UPDATE `CustomAction` SET `Type` = 2099 WHERE `Action` = 'SetReadme'
 action|x86|sequenced after InstallFinalize|UPDATE `InstallExecuteSequence` SET `Sequence` = 6601 WHERE `Action` = 'SetInstallLocation'
