@@ -84,13 +84,13 @@ need_packages() {
 }
 
 NATIVE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev nlohmann-json3-dev)
-# The DLL's cross build and its Wine tests (zip, unzip, wixl and the signing tools for the
+# The DLL's cross build and its Wine tests (zip, unzip, wixl and msitools, the signing tools for the
 # release's); wine32 is i386, so that architecture is added first.
 WINE_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev wine wine32:i386 wine64 zip unzip
-               wixl osslsigncode openssl)
+               wixl msitools osslsigncode openssl)
 # The release (scripts/package.sh): the two cross builds, zip, the MSIs and their signing.
 PACKAGE_PACKAGES=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev libwine:i386
-                  nlohmann-json3-dev zip unzip wixl osslsigncode)
+                  nlohmann-json3-dev zip unzip wixl msitools osslsigncode)
 # Building and booting the emulated guest.
 GUEST_PACKAGES=(qemu-system-x86 mmdebstrap e2fsprogs)
 

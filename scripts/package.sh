@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The release a VBA programmer installs in one step: builds both DLLs as the win32 and win64
 # presets give them, in build trees of its own (build/package/win32 and win64), and writes
-# into build/package, with the version of the build (CMakeLists.txt): vbatessary-<version>-windows.zip
-# (portable, install.cmd), vbatessary-<version>-x64.msi and -x86.msi (per-user installers).
+# into build/package, with the version of the build (CMakeLists.txt) and a build number:
+# vbatessary-<version>.<build>-windows.zip (portable, install.cmd),
+# vbatessary-<version>.<build>-x64.msi and -x86.msi (per-user installers).
 # Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +26,16 @@ version=$(version win64)
   exit 1
 }
 
+# The build number: TESSARY_BUILD when given (a release number of its own), else the commit count of
+# this tree. It is the third field of the MSIs' ProductVersion, so every build upgrades the one
+# before it, and part of every file name of the release.
+build=${TESSARY_BUILD:-$(git rev-list --count HEAD 2>/dev/null || true)}
+[[ $build =~ ^[0-9]+$ ]] && [ "$build" -le 65535 ] || {
+  echo "package.sh: no build number (0 to 65535): outside a git checkout set TESSARY_BUILD" >&2
+  exit 1
+}
+release=$version.$build
+
 # The DLLs and check programs as released: copied out of the build trees and signed there when a
 # certificate is given (TESSARY_SIGN_PKCS12 and TESSARY_SIGN_PASSWORD_FILE), before anything packs
 # them.
@@ -36,14 +47,14 @@ for h in x86:win32 x64:win64; do
 done
 sh packaging/sign.sh "$stage"/x86/* "$stage"/x64/*
 
-zip=$out/vbatessary-$version-windows.zip
+zip=$out/vbatessary-$release-windows.zip
 sh packaging/zip.sh make "$zip" "$stage/x86/vbatessary.dll" "$stage/x64/vbatessary.dll"
 unzip -l "$zip"
 
 # The MSIs: x64 for 64-bit Windows (both DLLs, for 32- and 64-bit Office), x86 for 32-bit Windows.
-msi64=$out/vbatessary-$version-x64.msi
-msi86=$out/vbatessary-$version-x86.msi
-bash packaging/msi.sh "$version" x64 "$msi64" "$stage/x86/vbatessary.dll" "$stage/x64/vbatessary.dll"
-bash packaging/msi.sh "$version" x86 "$msi86" "$stage/x86/vbatessary.dll"
+msi64=$out/vbatessary-$release-x64.msi
+msi86=$out/vbatessary-$release-x86.msi
+bash packaging/msi.sh "$release" x64 "$msi64" "$stage/x86/vbatessary.dll" "$stage/x64/vbatessary.dll"
+bash packaging/msi.sh "$release" x86 "$msi86" "$stage/x86/vbatessary.dll"
 sh packaging/sign.sh "$msi64" "$msi86"
 for f in "$zip" "$msi64" "$msi86"; do echo "package: $f ($(wc -c <"$f") bytes)"; done

@@ -17,7 +17,7 @@ fi
 # What the win32 test suite runs on: 32-bit Wine, ctest, objdump for the export check, the MSI and
 # signing tools for the release's tests, and a kernel.
 packages="linux-image-amd64,initramfs-tools,kmod,procps,mount,wine,wine32:i386,wine64,libwine:i386"
-packages="$packages,cmake,binutils-mingw-w64-i686,wixl,osslsigncode,openssl"
+packages="$packages,cmake,binutils-mingw-w64-i686,wixl,msitools,osslsigncode,openssl"
 
 # The host's own Debian sources for bookworm less its security suite, so the guest comes from the
 # same archive as the host: a test rig needs no security updates, and must not fail while that

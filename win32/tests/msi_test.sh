@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The MSI under Wine's msiexec, as a user or an administrator runs it: a silent per-user install,
 # the registry it writes compared with what regsvr32 writes for the very same files, the add-in
-# created through COM from the installed files, an upgrade in place, a downgrade refused, a silent
-# removal that leaves the registry as before, and the zip's install.cmd beside it.
-# A 64-bit prefix takes the x64 MSI (both DLLs), a 32-bit one the x86 MSI.
+# created through COM from the installed files, a second build of the same commit installed over
+# the first, an upgrade in place, a downgrade refused, a silent removal that leaves the registry as
+# before, and the zip's install.cmd beside it. A 64-bit prefix takes the x64 MSI (both DLLs) and
+# refuses the x86 one, a 32-bit one takes the x86 MSI.
 # usage: msi_test.sh <wine prefix> <packaging dir> <this tree's vbatessary.dll>
 #                    <32-bit vbatessary.dll, for a 64-bit prefix; else -> <version.h of the build>
 set -u
@@ -15,7 +16,9 @@ own=$3
 x86dll=$4
 version=$(sed -n 's/^#define TESSARY_VERSION_TEXT "\(.*\)"$/\1/p' "$5")
 
-command -v wixl >/dev/null || { echo "skipped: wixl is not installed"; exit 77; }
+for tool in wixl msibuild msiinfo; do
+  command -v $tool >/dev/null || { echo "skipped: $tool is not installed (Debian packages wixl, msitools)"; exit 77; }
+done
 [ -n "$version" ] || { echo "FAIL no version in $5"; exit 1; }
 
 . "$here/release_common.sh"
@@ -48,8 +51,11 @@ regsvr32_of() { if [ "$1" = x86 ] && [ "$arch" = win64 ]; then echo 'C:\windows\
 cscript_of() { if [ "$1" = x86 ] && [ "$arch" = win64 ]; then echo 'C:\windows\syswow64\cscript.exe'; else echo cscript; fi; }
 views() { if [ "$arch" = win64 ]; then echo /reg:32 /reg:64; else echo ""; fi; }
 
-# The per-user folder, as Windows Installer resolves LocalAppDataFolder in this prefix.
-appdata=$("$wine" cmd /c echo %LOCALAPPDATA% </dev/null 2>/dev/null | tr -d '\r')
+# No desktop entries on the host for the Start-menu shortcut.
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
+# The per-user folders, as Windows Installer resolves LocalAppDataFolder and ProgramMenuFolder here.
+{ read -r appdata; read -r roaming; } <<<"$("$wine" cmd /c 'echo %LOCALAPPDATA%&echo %APPDATA%' </dev/null 2>/dev/null | tr -d '\r')"
+shortcut=$("$wine" winepath -u "$roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Check vba Tessary.lnk" </dev/null 2>/dev/null)
 dest_win="$appdata\\Programs\\vbaTessary"
 dest=$("$wine" winepath -u "$dest_win" </dev/null 2>/dev/null)
 [ -n "$appdata" ] && [ -n "$dest" ] || { echo "FAIL no LOCALAPPDATA in this prefix"; exit 1; }
@@ -129,10 +135,18 @@ trap tidy EXIT
 forget_machine_wide
 mkdir -p "$root"
 
+# Two builds of this commit (build number 20), a later build (21) to upgrade to.
 msi() { bash "$packaging/msi.sh" "$1" "$kind" "$root/$2" "${dlls[@]}"; }
-next=$(echo "$version" | awk -F. '{ printf "%d.%02d", $1, $2 + 1 }')
-msi "$version" current.msi && msi "$next" newer.msi || { echo "FAIL msi.sh could not build the MSIs"; exit 1; }
-ok "built vbatessary-$version-$kind.msi and a $next to upgrade to"
+next=$version.21
+version=$version.20
+msi "$version" current.msi && msi "$version" again.msi && msi "$next" newer.msi || { echo "FAIL msi.sh could not build the MSIs"; exit 1; }
+code() { msiinfo export "$root/$1" Property | tr -d '\r' | awk -F'\t' -v p="$2" '$1 == p { print $2 }'; }
+if [ "$(code current.msi ProductCode)" != "$(code again.msi ProductCode)" ] &&
+   [ "$(code current.msi UpgradeCode)" = "$(code again.msi UpgradeCode)" ]; then
+  ok "built vbatessary-$version-$kind.msi twice (two product codes, one upgrade code) and a $next to upgrade to"
+else
+  bad "two builds of $version: product codes $(code current.msi ProductCode) $(code again.msi ProductCode)"
+fi
 
 # msiexec <name> <arguments...>: exit status in $rc.
 msiexec() {
@@ -148,17 +162,33 @@ baseline=$(registry)
 # A silent per-user installation: files in place, the product in Apps & Features.
 msiexec install /i "$winroot\\current.msi" /qn
 if [ $rc -eq 0 ]; then ok "msiexec /i vbatessary-$version-$kind.msi /qn: installed, no elevation asked"; else bad "msiexec /i: exit status $rc"; fi
-expect=$(for f in README.txt ${dlls[1]:+x64/vbatessary.dll} x86/vbatessary.dll; do echo "./$f"; done | LC_ALL=C sort | tr '\n' ' ')
+expect=$(for f in README.txt ${dlls[1]:+x64/vbatessary.dll x64/vbatessary-check.exe} x86/vbatessary.dll x86/vbatessary-check.exe; do
+  echo "./$f"; done | LC_ALL=C sort | tr '\n' ' ')
 found=$( (cd "$dest" 2>/dev/null && find . -type f | LC_ALL=C sort | tr '\n' ' '))
 [ "$found" = "$expect" ] && ok "the files are in $dest_win: $found" || bad "$dest_win holds \"$found\", not \"$expect\""
-cmp -s "$dest/x86/vbatessary.dll" "${dlls[0]}" || bad "the installed x86 DLL is not the package's"
-[ "$kind" = x64 ] && { cmp -s "$dest/x64/vbatessary.dll" "$own" || bad "the installed x64 DLL is not the package's"; }
-entry=$(product)
-if [ -n "$entry" ] && [ "$(value "$entry" DisplayVersion)" = "$(bash -c 'v=$1; echo $((10#${v%%.*})).$((10#${v#*.})).0' _ "$version")" ] &&
-   [ "$(value "$entry" Publisher)" = "vba Tessary project" ] && [ "$(value "$entry" HelpLink)" = "$dest_win\\README.txt" ]; then
-  ok "Apps & Features: \"vba Tessary\" $(value "$entry" DisplayVersion), publisher, help link to the README"
+for f in "${dlls[0]}":x86/vbatessary.dll "$(dirname "${dlls[0]}")/vbatessary-check.exe":x86/vbatessary-check.exe \
+  ${dlls[1]:+"$own":x64/vbatessary.dll "$(dirname "$own")/vbatessary-check.exe":x64/vbatessary-check.exe}; do
+  cmp -s "$dest/${f##*:}" "${f%:*}" || bad "the installed ${f##*:} is not the package's"
+done
+# The shortcut runs the checker of the machine's bitness, with --pause (a .lnk holds its strings in
+# UTF-16 or in the ANSI code page).
+link=$( { strings -el "$shortcut"; strings -a "$shortcut"; } 2>/dev/null)
+if grep -qx -- --pause <<<"$link" && grep -qiF "\\$kind\\vbatessary-check.exe" <<<"$link"; then
+  ok "Start menu: \"Check vba Tessary\" runs $kind\\vbatessary-check.exe --pause"
 else
-  bad "Apps & Features entry \"$entry\": version \"$(value "$entry" DisplayVersion)\", help link \"$(value "$entry" HelpLink)\""
+  bad "Start menu: no shortcut to $kind\\vbatessary-check.exe --pause at $shortcut"
+fi
+entry=$(product)
+# Apps & Features: the version is ProductVersion, the README and folder are the ARP properties', and
+# the product's icon is the one icon.sh draws, where Wine's msiexec keeps it.
+bash "$packaging/icon.sh" "$work/icon.ico"
+if [ -n "$entry" ] && [ "$(value "$entry" DisplayVersion)" = "$(code current.msi ProductVersion)" ] &&
+   [ "$(value "$entry" Publisher)" = "vba Tessary project" ] && [ "$(value "$entry" Readme)" = "$dest_win\\README.txt" ] &&
+   [ "$(value "$entry" InstallLocation)" = "$dest_win\\" ] &&
+   cmp -s "$work/icon.ico" "${shortcut%/Microsoft/Windows/Start Menu/Programs/*}/Microsoft/Installer/${entry##*\\}/vbatessary.ico"; then
+  ok "Apps & Features: \"vba Tessary\" $(value "$entry" DisplayVersion), publisher, readme, folder, icon"
+else
+  bad "Apps & Features entry \"$entry\": version \"$(value "$entry" DisplayVersion)\", readme \"$(value "$entry" Readme)\", folder \"$(value "$entry" InstallLocation)\", or no icon"
 fi
 for h in x86 x64; do
   [ $h = x64 ] && [ "$kind" = x86 ] && continue
@@ -174,6 +204,19 @@ lists=1
 [ "$kind" = x64 ] && lists=2
 [ "$loads" = $lists ] && ok "LoadBehavior 3 (load at startup) in each add-in record" ||
   bad "LoadBehavior 3 in $loads add-in records, not $lists"
+
+# The second build of the same commit over the first: a major upgrade (never "another version of
+# this product is already installed"), one product left, the same registration, which the
+# add-in is then created through.
+msiexec again /i "$winroot\\again.msi" /qn
+entry=$(product)
+if [ $rc -eq 0 ] && [ "${entry##*\\}" = "$(code again.msi ProductCode)" ] && [ "$(registry | grep -c '^product ')" = 1 ] &&
+   [ "$(rows)" = "$installed" ] && [ "$( (cd "$dest" && find . -type f | LC_ALL=C sort | tr '\n' ' '))" = "$expect" ] &&
+   [ -f "$shortcut" ]; then
+  ok "msiexec /i of a second build of $version: installed over the first, one product, the same files and registration"
+else
+  bad "second build of $version: exit $rc, products: $(registry | grep '^product ' | tr '\n' ' ')"
+fi
 
 # The add-in created through COM from the installed files. Wine merges no per-user classes into
 # HKCR and keeps one per-user class key for both bitnesses: the test copies the class to HKLM in
@@ -216,8 +259,8 @@ else
   sed 's/^/  | /' "$work/zip.out"
 fi
 
-# An upgrade replaces it in place, an earlier release's LoadBehavior 1 included; the older MSI is
-# then refused.
+# A later build replaces it in place, an earlier release's LoadBehavior 1 included; the older MSI
+# is then refused.
 for h in x86 x64; do
   [ $h = x64 ] && [ "$kind" = x86 ] && continue
   list=Addins
@@ -232,9 +275,13 @@ if [ $rc -eq 0 ] && [ "$(value "$after" DisplayVersion)" != "$(value "$entry" Di
 else
   bad "upgrade to $next: exit $rc, products: $(registry | grep '^product ' | tr '\n' ' ')"
 fi
-msiexec downgrade /i "$winroot\\current.msi" /qn
-if [ $rc -ne 0 ] && [ "$(product)" = "$after" ] && [ "$(rows)" = "$installed" ]; then
-  ok "msiexec /i of $version over $next: refused (exit $rc), $next kept"
+# The action a refused install stopped at: the last its log starts (Wine's msiexec /qn shows no
+# launch condition's message).
+stopped_at() { tr -d '\r\0' <"$1" 2>/dev/null | sed -n 's/^Action start [^ ]*: \(.*\)\.$/\1/p' | grep -v '^INSTALL$' | tail -1; }
+msiexec downgrade /i "$winroot\\current.msi" /qn /l*v "$winroot\\downgrade.log"
+if [ $rc -ne 0 ] && [ "$(stopped_at "$root/downgrade.log")" = LaunchConditions ] && [ "$(product)" = "$after" ] &&
+   [ "$(rows)" = "$installed" ]; then
+  ok "msiexec /i of $version over $next: refused (exit $rc) by LaunchConditions, $next kept"
 else
   bad "downgrade to $version: exit $rc, product now \"$(product)\""
 fi
@@ -242,12 +289,25 @@ fi
 # A silent removal leaves the registry as it was before the installation, the user's setting aside.
 "$wine" reg add "$settings" /v DisplayOnConnect /d 1 /f </dev/null >/dev/null 2>&1
 msiexec remove /x "$winroot\\newer.msi" /qn
-if [ $rc -eq 0 ] && [ "$(registry)" = "$baseline" ] && [ ! -e "$dest" ] && [ "$(value "$settings" DisplayOnConnect)" = 1 ]; then
-  ok "msiexec /x /qn: nothing of it left in the registry or on disk, DisplayOnConnect kept"
+if [ $rc -eq 0 ] && [ "$(registry)" = "$baseline" ] && [ ! -e "$dest" ] && [ ! -e "$shortcut" ] &&
+   [ "$(value "$settings" DisplayOnConnect)" = 1 ]; then
+  ok "msiexec /x /qn: nothing of it left in the registry, on disk or in the Start menu, DisplayOnConnect kept"
 else
   bad "msiexec /x: exit $rc; left: $(diff <(echo "$baseline") <(registry) | tr '\n' ' '); folder: $(ls -R "$dest" 2>&1 | tr '\n' ' ')"
 fi
 "$wine" reg delete "${settings%\\*}" /f </dev/null >/dev/null 2>&1
+
+# The x86 MSI on 64-bit Windows: stopped by its launch condition, nothing installed.
+if [ "$kind" = x64 ]; then
+  bash "$packaging/msi.sh" "$version" x86 "$root/x86.msi" "${dlls[0]}" || bad "msi.sh could not build the x86 MSI"
+  msiexec x86 /i "$winroot\\x86.msi" /qn /l*v "$winroot\\x86.log"
+  last=$(stopped_at "$root/x86.log")
+  if [ $rc -ne 0 ] && [ "$last" = LaunchConditions ] && [ "$(registry)" = "$baseline" ] && [ ! -e "$dest" ]; then
+    ok "the x86 MSI on this 64-bit prefix: refused (exit $rc) by LaunchConditions: \"$(msiinfo export "$root/x86.msi" LaunchCondition | grep VersionNT64 | cut -f2 | tr -d '\r')\""
+  else
+    bad "the x86 MSI on this 64-bit prefix: exit $rc, the last action started \"$last\""
+  fi
+fi
 
 # What regsvr32 writes for the same files, in the same places, is what the MSI wrote.
 mkdir -p "$dest/x86" "$dest/x64"
@@ -300,8 +360,7 @@ msiexec last-remove /x "$winroot\\current.msi" /qn
 
 # The release's four files signed and verified with a throwaway certificate.
 if [ "$kind" = x64 ]; then
-  bash "$packaging/msi.sh" "$version" x86 "$root/x86.msi" "${dlls[0]}" &&
-    sh "$here/signing_test.sh" "${dlls[0]}" "$own" "$root/current.msi" "$root/x86.msi" >"$work/signing.out" 2>&1
+  sh "$here/signing_test.sh" "${dlls[0]}" "$own" "$root/current.msi" "$root/x86.msi" >"$work/signing.out" 2>&1
   case $? in
   0) ok "signed and verified: both DLLs and both MSIs ($(grep -c '^ok' "$work/signing.out") checks)" ;;
   77) echo "note: $(head -1 "$work/signing.out")" ;;
