@@ -29,6 +29,10 @@ void FileLog::start(bool on) noexcept {
     if (folder.empty()) return;
     CreateDirectoryW(folder.c_str(), nullptr);  // already there is fine; a file there fails below
     path_ = folder + L"\\vbatessary.log";
+    // Read-only is the user's word even where the file system would let this process write
+    // through it (a process of root under Wine).
+    const DWORD attributes = GetFileAttributesW(path_.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return;
     HANDLE h = open();
     if (h == INVALID_HANDLE_VALUE) return;
     CloseHandle(h);
