@@ -1,16 +1,16 @@
-#include <shlobj.h>
-
-#include "platform/log.h"
 #include "services.h"
+// After windows.h, as everywhere in win32/: its MessageBox macro renames the service alike.
+#include "platform/log.h"
 
 namespace win32 {
 
+// %LOCALAPPDATA% as the process has it (every process of a user since Vista): the DLL imports
+// nothing beyond the system's core libraries for it.
 std::wstring FileLog::defaultFolder() {
   wchar_t base[MAX_PATH] = {};
-  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base)) ||
-      !*base)
-    return {};
-  return std::wstring(base) + L"\\vbaTessary";
+  const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return {};
+  return std::wstring(base, n) + L"\\vbaTessary";
 }
 
 HANDLE FileLog::open() const noexcept {
