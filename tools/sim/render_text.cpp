@@ -68,6 +68,8 @@ std::string TextRenderer::render(const ordered_json& r) {
     // One line: the next command's report shows the bar. What went wrong is still shown.
     o << "== " << str(r["command"]) << "\n";
     for (auto& b : r["messageBoxes"]) o << "message box [" << str(b["buttons"]) << "]: \"" << str(b["text"]) << "\"\n";
+    if (r.contains("log"))
+      for (auto& line : r["log"]) o << "log: " << str(line) << "\n";
     return o.str();
   }
   o << "== " << str(r["command"]);
