@@ -50,7 +50,8 @@ class Busy {
 // The clicked button as the log names it: the one whose sink received the click.
 std::string clickName(int position) {
   if (position == 0) return "References...";
-  return "button " + std::to_string(position) + " \"" + toolbar::Buttons[position - 1].caption + "\"";
+  return "button " + std::to_string(position) + " \"" + toolbar::Buttons[position - 1].caption +
+         "\"";
 }
 
 // What cmdclick ran for each row.
@@ -63,7 +64,8 @@ constexpr const char* RowActions[] = {"nothing",
                                       "closewb"};
 
 const char* routeName(automation::ClickEvents events) {
-  return events == automation::ClickEvents::OfficeButton ? "Office button events" : "editor events (VBE.Events)";
+  return events == automation::ClickEvents::OfficeButton ? "Office button events"
+                                                         : "editor events (VBE.Events)";
 }
 
 }  // namespace
@@ -95,7 +97,8 @@ automation::ClickHandler Connect::buttonHandler(int position) {
 void Connect::clicked(ClickBody body, int position, const Object& cmdbar, bool& handled,
                       bool& CancelDefault) {
   if (busy_) {
-    if (logging_.on()) logging_.info("click: " + clickName(position) + ": ignored, a command is running");
+    if (logging_.on())
+      logging_.info("click: " + clickName(position) + ": ignored, a command is running");
     return;
   }
   Hold hold(owner_);
@@ -118,8 +121,8 @@ void Connect::clicked(ClickBody body, int position, const Object& cmdbar, bool& 
     (this->*body)(cmdbar, handled, CancelDefault);
   } catch (const automation::Failure& f) {
     if (dispatched_ >= 0) ran = std::string("ran ") + RowActions[dispatched_] + ", ";
-    logging_.error(name + ran + "failed after " + Logging::since(started) + ", returned to the editor: " +
-                   Logging::describe(f));
+    logging_.error(name + ran + "failed after " + Logging::since(started) +
+                   ", returned to the editor: " + Logging::describe(f));
     throw;
   } catch (...) {
     logging_.error(name + "ended by an unexpected error after " + Logging::since(started));
@@ -129,7 +132,8 @@ void Connect::clicked(ClickBody body, int position, const Object& cmdbar, bool& 
     logging_.info(name + "ignored, past the sixth position (nothing to run there)");
     return;
   }
-  ran = position == 0 ? "ran reflist (the References takeover)" : std::string("ran ") + RowActions[dispatched_];
+  ran = position == 0 ? "ran reflist (the References takeover)"
+                      : std::string("ran ") + RowActions[dispatched_];
   logging_.info(name + ran + ", ended in " + Logging::since(started));
 }
 
@@ -140,7 +144,8 @@ Connect::~Connect() = default;
 void Connect::startLog() noexcept {
   bool on = false;
   try {
-    on = services_.settings.get(identity::ApplicationTitle, identity::SettingsSection, identity::LogKey, "0") == "1";
+    on = services_.settings.get(identity::ApplicationTitle, identity::SettingsSection,
+                                identity::LogKey, "0") == "1";
   } catch (...) {
   }
   services_.log.start(on);
@@ -156,8 +161,8 @@ void Connect::AddinInstance_OnConnection(const Object& Application, int32_t Conn
   const auto started = Logging::Clock::now();
   std::string line;
   if (logging_.on())
-    line = "connect: " + Logging::addinName() + ", mode " + std::to_string(ConnectMode) + ", clicks through " +
-           routeName(route_.events());
+    line = "connect: " + Logging::addinName() + ", mode " + std::to_string(ConnectMode) +
+           ", clicks through " + routeName(route_.events());
   try {
     VBInstance_ = editor::VBE::from(Application).object();
     if (logging_.on()) {
@@ -173,8 +178,8 @@ void Connect::AddinInstance_OnConnection(const Object& Application, int32_t Conn
   } catch (const automation::Failure& f) {
     if (logging_.on()) {
       if (!line.empty()) logging_.info(line + ", not an editor");
-      logging_.error("connection failed after " + Logging::since(started) + ", shown in a message box: " +
-                     Logging::describe(f));
+      logging_.error("connection failed after " + Logging::since(started) +
+                     ", shown in a message box: " + Logging::describe(f));
     }
     try {
       services_.messageBox.show(f.description());
@@ -205,16 +210,19 @@ void Connect::AddinInstance_OnDisconnection(int32_t RemoveMode) {
   // The References hook ends here too, so the editor's own References dialog works again once
   // the add-in is unloaded.
   guarded([&] { CmdReferenceSet_.set(Object()); });
-  const bool deleted = guarded([&] { editor::VBE(VBInstance_).CommandBars().Item(identity::BarName).Delete(); });
+  const bool deleted =
+      guarded([&] { editor::VBE(VBInstance_).CommandBars().Item(identity::BarName).Delete(); });
   guarded([&] { VBInstance_.reset(); });
   if (logging_.on())
-    logging_.info("disconnect: mode " + std::to_string(RemoveMode) + ", DisplayOnConnect \"" + value + "\" " +
-                  (saved ? "written" : "not written") + ", bar " + (deleted ? "deleted" : "not found to delete") +
+    logging_.info("disconnect: mode " + std::to_string(RemoveMode) + ", DisplayOnConnect \"" +
+                  value + "\" " + (saved ? "written" : "not written") + ", bar " +
+                  (deleted ? "deleted" : "not found to delete") +
                   ", released c, Btns1 to Btns6, CmdReferenceSet and VBInstance");
   services_.log.stop();
 }
 
-Object Connect::hostApplication(const editor::VBE& vbe, host::Kind kind, const std::string& appName) {
+Object Connect::hostApplication(const editor::VBE& vbe, host::Kind kind,
+                                const std::string& appName) {
   if (!logging_.on()) return host::ownInstance(vbe, services_.hosts, kind, appName);
   host::Found how = host::Found::RunningObjectTable;
   Object app;

@@ -30,7 +30,9 @@ void tell(std::string_view kind, std::string_view member, const Failure& failure
 
 Watch::Watch(FailureWatch* watch) noexcept : previous_(std::exchange(watching, watch)) {}
 
-Watch::~Watch() { watching = previous_; }
+Watch::~Watch() {
+  watching = previous_;
+}
 
 std::unique_ptr<Enumeration> Dispatch::enumerate() {
   fail("Object doesn't support this property or method", errors::NoSuchMember);
@@ -57,7 +59,8 @@ Value Object::call(std::string_view member) const {
 
 Value Object::call(std::string_view member, std::initializer_list<Value> args) const {
   return watched(kind_, member, [&] {
-    return checked().invoke(member, Invoke::Get, std::span<const Value>(args.begin(), args.size()), {});
+    return checked().invoke(member, Invoke::Get, std::span<const Value>(args.begin(), args.size()),
+                            {});
   });
 }
 
@@ -70,12 +73,14 @@ Value Object::call(std::string_view member, std::initializer_list<Value> args,
 }
 
 void Object::put(std::string_view member, Value value) const {
-  watched(kind_, member, [&] { checked().invoke(member, Invoke::Put, std::span<const Value>(&value, 1), {}); });
+  watched(kind_, member,
+          [&] { checked().invoke(member, Invoke::Put, std::span<const Value>(&value, 1), {}); });
 }
 
 void Object::putRef(std::string_view member, const Object& value) const {
   Value v(value);
-  watched(kind_, member, [&] { checked().invoke(member, Invoke::PutRef, std::span<const Value>(&v, 1), {}); });
+  watched(kind_, member,
+          [&] { checked().invoke(member, Invoke::PutRef, std::span<const Value>(&v, 1), {}); });
 }
 
 Object::Enumerator Object::enumerate() const {

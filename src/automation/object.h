@@ -47,7 +47,8 @@ class Enumeration {
 // never named it) and the member as sent. A command's failures are seen even when it recovers.
 class FailureWatch {
  public:
-  virtual void failed(std::string_view kind, std::string_view member, const Failure& failure) noexcept = 0;
+  virtual void failed(std::string_view kind, std::string_view member,
+                      const Failure& failure) noexcept = 0;
 
  protected:
   ~FailureWatch() = default;

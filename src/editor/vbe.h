@@ -48,7 +48,8 @@ inline constexpr int32_t BrowserWindow = 2;
 
 class CommandBarControl : public Wrapper {
  public:
-  explicit CommandBarControl(automation::Object o = {}) : Wrapper(std::move(o), "CommandBarControl") {}
+  explicit CommandBarControl(automation::Object o = {})
+      : Wrapper(std::move(o), "CommandBarControl") {}
   std::string Caption() const { return o_.get("Caption").asString(); }
   void setCaption(const std::string& v) const { o_.put("Caption", Value(v)); }
   void setTooltipText(const std::string& v) const { o_.put("TooltipText", Value(v)); }
@@ -63,7 +64,8 @@ class CommandBarControl : public Wrapper {
 
 class CommandBarControls : public Wrapper {
  public:
-  explicit CommandBarControls(automation::Object o = {}) : Wrapper(std::move(o), "CommandBarControls") {}
+  explicit CommandBarControls(automation::Object o = {})
+      : Wrapper(std::move(o), "CommandBarControls") {}
   CommandBarControl Add() const;
   CommandBarControl Item(const Value& indexOrCaption) const {
     return CommandBarControl(o_.call("Item", {indexOrCaption}).asObject());

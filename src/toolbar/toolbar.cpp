@@ -65,7 +65,9 @@ void Connect::cmdbarbtnadd(Value& cmdbarname) {
     setCmdReferenceSet(eventset(c_));
     if (logging_.on()) logging_.info("subscribed: Tools > References... (taken over)");
   } catch (const automation::Failure& f) {
-    if (logging_.on()) logging_.warning("not subscribed: Tools > References..., the editor keeps its dialog: " + Logging::describe(f));
+    if (logging_.on())
+      logging_.warning("not subscribed: Tools > References..., the editor keeps its dialog: " +
+                       Logging::describe(f));
   }
 }
 

@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "-v")) verbose = true;
     else if (!std::strcmp(argv[i], "--timeout") && i + 1 < argc) timeout = std::atoi(argv[++i]);
-    else if (!std::strcmp(argv[i], "--log")) faults::Session::log = true;
+    else if (!std::strcmp(argv[i], "--log"))
+      faults::Session::log = true;
     else {
       std::fprintf(stderr, "usage: %s [-v] [--timeout seconds] [--log]\n", argv[0]);
       return 2;

@@ -31,19 +31,21 @@ void writeAll(int fd, const std::string& s) {
 
 // The injected failure is in the log, with its code and the member it failed (as the add-in sent
 // it: a subscription's two calls are its Advise; the host lookup is the host's line).
-void checkLogged(const model::RecordingLog& log, const model::Call& call, const std::string& injected,
-                 const std::function<void(const std::string&)>& say) {
+void checkLogged(const model::RecordingLog& log, const model::Call& call,
+                 const std::string& injected, const std::function<void(const std::string&)>& say) {
   const std::string failure = "0x800A01B8 " + injected;
   std::string member = call.member == "FindConnectionPoint" ? "Advise" : call.member;
   for (const auto& line : log.lines) {
     if (line.event.find(failure) == std::string::npos) continue;
-    if (call.target == "RunningObjectTable" ? line.event.starts_with("host: ")
-                                            : line.event.find(member + ": " + failure) != std::string::npos)
+    if (call.target == "RunningObjectTable"
+            ? line.event.starts_with("host: ")
+            : line.event.find(member + ": " + failure) != std::string::npos)
       return;
   }
   std::string all;
   for (const auto& line : log.text()) all += "\n        " + line;
-  say("mismatch: the log does not name " + call.describe() + " failing with " + failure + ":" + all);
+  say("mismatch: the log does not name " + call.describe() + " failing with " + failure + ":" +
+      all);
 }
 
 }  // namespace

@@ -153,8 +153,9 @@ class LogReader {
   std::vector<std::string> take() {
     std::vector<std::string> out;
     if (size() < offset_) offset_ = 0;
-    HANDLE h = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = CreateFileW(path_.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return out;
     LARGE_INTEGER at{};
     at.QuadPart = static_cast<LONGLONG>(offset_);
@@ -165,11 +166,13 @@ class LogReader {
       while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got) text.append(buf, got);
     CloseHandle(h);
     // Whole lines only; the time (two fields) and the process go.
-    for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
+         start = end + 2) {
       offset_ += end + 2 - start;
       std::string line = text.substr(start, end - start);
       size_t cut = 0;
-      for (int field = 0; field < 3 && cut != std::string::npos; ++field) cut = line.find(' ', cut + (field > 0));
+      for (int field = 0; field < 3 && cut != std::string::npos; ++field)
+        cut = line.find(' ', cut + (field > 0));
       out.push_back(cut == std::string::npos ? line : line.substr(cut + 1));
     }
     return out;
@@ -185,7 +188,8 @@ class LogReader {
   unsigned long long offset_;
 };
 
-const std::string LogSetting = std::string(addin::identity::SettingsSection) + "\\" + addin::identity::LogKey;
+const std::string LogSetting =
+    std::string(addin::identity::SettingsSection) + "\\" + addin::identity::LogKey;
 
 class DllRuntime : public Runtime {
  public:

@@ -18,7 +18,8 @@
 namespace {
 
 const char* usage =
-    "usage: tessary-sim [--workspace FILE] [--json] [--answer yes|no|cancel]... [--log] [--dll PATH] [-i] [COMMAND...]\n"
+    "usage: tessary-sim [--workspace FILE] [--json] [--answer yes|no|cancel]... [--log]\n"
+    "                   [--dll PATH] [-i] [COMMAND...]\n"
     "\n"
     "Connects the vba Tessary add-in to a model of the VBA editor and shows, after each command,\n"
     "what a user would see. With no command it runs a guided tour of every command.\n"

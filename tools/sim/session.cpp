@@ -86,11 +86,13 @@ class NativeRuntime : public Runtime {
     box_.answers.assign(ws.answers.begin(), ws.answers.end());
     if (ws.host) ws.host->install(hosts_);
     if (ws.otherHost) ws.otherHost->install(hosts_);
-    if (ws.log) settings_.values[{addin::identity::ApplicationTitle, addin::identity::SettingsSection, addin::identity::LogKey}] = "1";
+    if (ws.log)
+      settings_.values[{addin::identity::ApplicationTitle, addin::identity::SettingsSection,
+                        addin::identity::LogKey}] = "1";
   }
   std::unique_ptr<Addin> create() override {
-    return std::make_unique<NativeAddin>(
-        platform::Services{settings_, box_, keyboard_, hosts_, log_, model::clickEventsFor(world_.bitness)});
+    return std::make_unique<NativeAddin>(platform::Services{
+        settings_, box_, keyboard_, hosts_, log_, model::clickEventsFor(world_.bitness)});
   }
   std::vector<ShownBox> boxes() const override { return box_.log; }
   std::vector<std::string> takeSettingsWritten() override {

@@ -317,7 +317,8 @@ Workspace parseWorkspace(const std::string& text, const std::string& name) {
                      ": not valid JSON: " + what);
   }
   Reader r(text, name);
-  r.object(doc, "", "the workspace", {"title", "editor", "host", "projects", "active", "answers", "log"});
+  r.object(doc, "", "the workspace",
+           {"title", "editor", "host", "projects", "active", "answers", "log"});
 
   Workspace ws;
   ws.title = name;

@@ -1,4 +1,6 @@
 // Runs the tessary-sim program itself: exit statuses, standard output and error, the examples.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -6,9 +8,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 namespace {
@@ -103,18 +102,22 @@ TEST(SimProgram, LogOnShowsEachCommandsLinesAndOffLeavesTheReportsAsTheyWere) {
   auto offDocs = lines(off.out), onDocs = lines(on.out);
   ASSERT_EQ(onDocs.size(), 5u);
   ASSERT_EQ(offDocs.size(), 5u);
-  const char* first[] = {"INFO  connect: vba Tessary ", "INFO  click: button 1 ", "INFO  click: References...: ran reflist",
-                         "INFO  host: Microsoft Excel 16.0, found through the editor", "INFO  disconnect: mode 1, DisplayOnConnect \"1\" written"};
+  const char* first[] = {"INFO  connect: vba Tessary ", "INFO  click: button 1 ",
+                         "INFO  click: References...: ran reflist",
+                         "INFO  host: Microsoft Excel 16.0, found through the editor",
+                         "INFO  disconnect: mode 1, DisplayOnConnect \"1\" written"};
   for (size_t i = 0; i < onDocs.size(); ++i) {
     EXPECT_FALSE(offDocs[i].contains("log"));
     ASSERT_TRUE(onDocs[i]["log"].is_array()) << onDocs[i].dump();
     bool found = false;
-    for (auto& line : onDocs[i]["log"]) found = found || line.get<std::string>().starts_with(first[i]);
+    for (auto& line : onDocs[i]["log"])
+      found = found || line.get<std::string>().starts_with(first[i]);
     EXPECT_TRUE(found) << onDocs[i]["log"].dump();
     onDocs[i].erase("log");
     // The host's and the editor's versions are read for the log: the only calls it adds.
     auto& calls = onDocs[i]["hostCalls"];
-    calls.erase(std::remove(calls.begin(), calls.end(), "Excel.Application.Version()"), calls.end());
+    calls.erase(std::remove(calls.begin(), calls.end(), "Excel.Application.Version()"),
+                calls.end());
     EXPECT_EQ(onDocs[i], offDocs[i]);
   }
   auto text = sim("--log connect");
