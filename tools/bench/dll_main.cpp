@@ -33,6 +33,7 @@
 #include "replay.h"
 #include "services.h"
 #include "testbed.h"
+#include "toolbar/click_route.h"
 #include "workspace.h"
 
 namespace {
@@ -141,12 +142,18 @@ bench::Recording record(Fixture& f, int button) {
   Object vbe = recorder.root(f.editor.vbe());
   Object clicked = recorder.root(f.control(button));
   {
-    addin::Connect recording({settings, boxes, recorder.keyboard(keys), recorder.lookup(hosts), log});
+    addin::Connect recording(
+        {settings, boxes, recorder.keyboard(keys), recorder.lookup(hosts), log});
     recording.AddinInstance_OnConnection(vbe, 2);  // no bar of its own
     recorder.ops().clear();
     bool handled = false, cancel = false;
-    if (button == 0) recording.CmdReferenceSet_Click(clicked, handled, cancel);
-    else recording.BtnsN_Click(clicked, handled, cancel);
+    if (button == 0) {
+      recording.CmdReferenceSet_Click(clicked, handled, cancel);
+    } else {
+      // The DLL's sink checks the clicked control first where Office's button events deliver.
+      toolbar::ClickRoute(win32::ClickEventsOfThisBuild).accepts(clicked, button);
+      recording.BtnsN_Click(clicked, handled, cancel);
+    }
   }
   return recorder.finish();
 }
@@ -376,7 +383,8 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--log"))
       log = true;
     else {
-      std::fprintf(stderr, "usage: %s [--max-projects n] [--seconds s] [--only text] [--log]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--max-projects n] [--seconds s] [--only text] [--log]\n",
+                   argv[0]);
       return 2;
     }
   }
