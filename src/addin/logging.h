@@ -29,7 +29,7 @@ class Logging final : public automation::FailureWatch {
   void failed(std::string_view kind, std::string_view member,
               const automation::Failure& failure) noexcept override;
 
-  // "Kind.Member failed: 0x800A01B8 description", the way a failure is named in every line.
+  // "0x800A01B8 description": a failure as every line names it, its HRESULT first.
   static std::string describe(const automation::Failure& failure);
   // Milliseconds since `start`, "12.34 ms".
   static std::string since(Clock::time_point start);
