@@ -81,7 +81,10 @@ class Extensibility final : public win32::WithoutTypeInfo<IDTExtensibility2> {
 class ConnectObject final : public win32::ComObject<_Connect, ISupportErrorInfo>, private platform::Lifetime {
  public:
   ConnectObject()
-      : extensibility_(*this), connect_(platform::Services{settings_, messageBox_, keyboard_, hosts_, win32::ClickEventsOfThisBuild}, this) {}
+      : extensibility_(*this),
+        connect_(platform::Services{settings_, messageBox_, keyboard_, hosts_, log_,
+                                    win32::ClickEventsOfThisBuild},
+                 this) {}
 
   addin::Connect& core() noexcept { return connect_; }
 
@@ -318,6 +321,7 @@ class ConnectObject final : public win32::ComObject<_Connect, ISupportErrorInfo>
   win32::DialogMessageBox messageBox_;
   win32::SendInputKeyboard keyboard_;
   win32::RunningObjectLookup hosts_;
+  win32::FileLog log_;
   addin::Connect connect_;
 };
 

@@ -33,10 +33,7 @@ std::string genericText(HRESULT hr) {
 }  // namespace
 
 HRESULT toHresult(const automation::Failure& failure) noexcept {
-  int32_t code = failure.code();
-  if (code > 0 && code <= 0xFFFF) return VbErrorBase | code;
-  if (code == 0) return E_FAIL;
-  return static_cast<HRESULT>(code);
+  return static_cast<HRESULT>(automation::hresultOf(failure.code()));
 }
 
 int32_t codeOf(HRESULT hr) noexcept {

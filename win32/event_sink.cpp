@@ -110,8 +110,11 @@ automation::Subscription adviseClicks(IUnknown* source, automation::ClickHandler
   if (FAILED(hr)) throw failureWithErrorInfo(hr, "Advise");
   // The point (and through it the source) stays referenced while the subscription lives.
   return automation::Subscription([point, cookie]() mutable {
-    point->Unadvise(cookie);
+    SetErrorInfo(0, nullptr);
+    const HRESULT hr = point->Unadvise(cookie);
     point.reset();
+    // The subscription is over either way; a refusal only goes to whoever watches (the log).
+    if (FAILED(hr)) throw failureWithErrorInfo(hr, "Unadvise");
   });
 }
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "platform/keystrokes.h"
@@ -36,6 +37,33 @@ class SendInputKeyboard final : public platform::Keyboard {
 };
 // The input events for parsed keys: Unicode characters as UTF-16 units, Enter as VK_RETURN.
 std::vector<INPUT> inputsFor(const std::vector<platform::keystrokes::Key>& keys);
+
+// %LOCALAPPDATA%\vbaTessary\vbatessary.log, UTF-8. Each line is opened, appended and closed: it
+// is the system's before the write returns (a crash of the host loses nothing), and several
+// Offices share the file. Past 1 MiB it becomes vbatessary.log.1 (the older .1 goes) and a new one
+// starts. A folder or file that cannot be made, opened or written turns the log off until the next
+// connection; it never reaches the user.
+class FileLog final : public platform::Log {
+ public:
+  static constexpr unsigned long long RotateAt = 1ull << 20;
+  // `folder` empty: %LOCALAPPDATA%\vbaTessary.
+  explicit FileLog(std::wstring folder = {}) : folder_(std::move(folder)) {}
+  void start(bool on) noexcept override;
+  bool on() const noexcept override { return on_; }
+  void stop() noexcept override { on_ = false; }
+  // Where the log lives: %LOCALAPPDATA%\vbaTessary (empty when that cannot be told).
+  static std::wstring defaultFolder();
+
+ protected:
+  void append(Level level, std::string_view line) noexcept override;
+
+ private:
+  HANDLE open() const noexcept;
+  std::wstring folder_;
+  std::wstring path_;
+  bool on_ = false;
+  bool rotationFailed_ = false;
+};
 
 // GetObject(, progId): the running object table, nothing is started. An object of another
 // process is reported as such and not handed out.

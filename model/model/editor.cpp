@@ -299,6 +299,7 @@ struct VBENode : Node {
                std::span<const NamedArg>) override {
     if (sameName(m, "CommandBars")) return wrapped(w, std::make_shared<CommandBarsNode>(w));
     if (!w->isEditor) noSuchMember(m);
+    if (sameName(m, "Version") && k == Invoke::Get) return Value("7.01");
     if (sameName(m, "VBProjects")) return wrapped(w, std::make_shared<ProjectsNode>(w));
     if (sameName(m, "Windows")) return wrapped(w, std::make_shared<WindowsNode>(w));
     if (sameName(m, "Events")) {

@@ -307,6 +307,7 @@ struct ApplicationNode : HostNode {
     }
     if (!isGet(k)) noSuchMember(m);
     if (sameName(m, "Application")) return make<ApplicationNode>();
+    if (sameName(m, "Version")) return Value("16.0");
     if (sameName(m, "CommandBars")) return make<HostBarsNode>();
     const auto kind = hostKind();
     if ((kind == HostKind::Excel && sameName(m, "Workbooks")) ||

@@ -2,6 +2,7 @@
 
 #include "model/hosts.h"
 #include "platform/keystrokes.h"
+#include "platform/log.h"
 
 namespace model {
 
@@ -38,6 +39,28 @@ void ModelKeyboard::type(const std::string& notation) {
   auto* target = world_->focused;
   if (!target) return;  // keys with no focused window are lost, as on the desktop
   for (const auto& k : keys) target->text += k.enter ? std::string("\n") : platform::keystrokes::toUtf8(k.ch);
+}
+
+void RecordingLog::start(bool on) noexcept {
+  ++starts;
+  on_ = on && !refuse;
+}
+
+void RecordingLog::append(Level level, std::string_view line) noexcept {
+  try {
+    lines.push_back({level, std::string(line)});
+  } catch (...) {
+  }
+}
+
+std::vector<std::string> RecordingLog::text() const {
+  std::vector<std::string> out;
+  for (const auto& l : lines) {
+    std::string level = platform::logline::levelName(l.level);
+    level.resize(5, ' ');
+    out.push_back(level + " " + l.event);
+  }
+  return out;
 }
 
 platform::ActiveObject ModelHostLookup::getActiveObject(const std::string& progId) {

@@ -50,6 +50,30 @@ class ModelKeyboard : public platform::Keyboard {
   std::shared_ptr<World> world_;
 };
 
+// The log as lines in memory: level and event, without time and process.
+class RecordingLog : public platform::Log {
+ public:
+  struct Line {
+    Level level;
+    std::string event;
+  };
+  std::vector<Line> lines;
+  bool refuse = false;  // the file cannot be opened: the log stays off until the next start
+  int starts = 0;
+
+  void start(bool on) noexcept override;
+  bool on() const noexcept override { return on_; }
+  void stop() noexcept override { on_ = false; }
+  // "INFO  event" per line, as the file has them after the time and process.
+  std::vector<std::string> text() const;
+
+ protected:
+  void append(Level level, std::string_view line) noexcept override;
+
+ private:
+  bool on_ = false;
+};
+
 // The running-object table of model hosts, by program identifier.
 class ModelHostLookup : public platform::HostLookup {
  public:
@@ -69,9 +93,10 @@ struct Harness {
   RecordingMessageBox messageBox;
   ModelKeyboard keyboard;
   ModelHostLookup hosts;
+  RecordingLog log;
   // Clicks come the way the add-in takes them in a host of the editor's bitness.
   platform::Services services() {
-    return {settings, messageBox, keyboard, hosts, clickEventsFor(editor.world().bitness)};
+    return {settings, messageBox, keyboard, hosts, log, clickEventsFor(editor.world().bitness)};
   }
 };
 

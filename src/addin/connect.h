@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <string>
 
+#include "addin/logging.h"
 #include "automation/object.h"
+#include "host/instance.h"
 #include "platform/services.h"
 #include "toolbar/click_route.h"
 
@@ -82,15 +84,22 @@ class Connect {
 
  private:
   void btncreate(Value& cmdbarname, Value& caption);
+  // The host's Application for a command, written to the log with the way it was found.
+  Object hostApplication(const editor::VBE& vbe, host::Kind kind, const std::string& appName);
+  void startLog() noexcept;
   automation::ClickHandler buttonHandler(int position);
   using ClickBody = void (Connect::*)(const Object&, bool&, bool&);
   // `position` is the button whose sink received the click; 0 for the References control.
   void clicked(ClickBody body, int position, const Object& cmdbar, bool& handled, bool& CancelDefault);
 
   platform::Services services_;
+  Logging logging_;
   toolbar::ClickRoute route_;
   platform::Lifetime* owner_;
   bool busy_ = false;
+  // The row cmdclick chose for the click being run (0: none), for its line in the log.
+  int dispatched_ = -1;
+  std::string hostVersion_;  // read once per connection, for the log only
   Object VBInstance_;
   Object c_;
   std::string btncaption_;

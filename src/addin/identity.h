@@ -28,6 +28,8 @@ inline constexpr unsigned LoadBehavior = 3;
 
 inline constexpr const char* SettingsSection = "Settings";
 inline constexpr const char* DisplayOnConnectKey = "DisplayOnConnect";
+// "1" turns the log on (read at each connection); anything else, or nothing, leaves it off.
+inline constexpr const char* LogKey = "Log";
 
 inline constexpr const char* BarName = "Tessary Ver. 1.01";
 

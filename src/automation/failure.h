@@ -34,6 +34,14 @@ class Failure : public std::runtime_error {
   int32_t code_;
 };
 
+// The HRESULT a code stands for: an error number as 0x800A0000 | number, 0 as E_FAIL, anything
+// else an HRESULT already.
+constexpr uint32_t hresultOf(int32_t code) noexcept {
+  if (code > 0 && code <= 0xFFFF) return 0x800A0000u | static_cast<uint32_t>(code);
+  if (code == 0) return 0x80004005u;
+  return static_cast<uint32_t>(code);
+}
+
 [[noreturn]] inline void fail(std::string description, int32_t code) {
   throw Failure(std::move(description), code);
 }

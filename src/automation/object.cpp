@@ -1,12 +1,38 @@
 #include "automation/object.h"
 
 #include <charconv>
+#include <utility>
 
 namespace automation {
 
 namespace {
 [[noreturn]] void typeMismatch() { fail("Type mismatch", errors::TypeMismatch); }
+
+// The editor calls add-ins on one thread; a watch of another thread's commands sees none of these.
+thread_local FailureWatch* watching = nullptr;
+
+// Runs one call; while someone watches, its failure is told before it goes on to the caller.
+template <class Call>
+auto watched(const char* kind, std::string_view member, Call&& call) -> decltype(call()) {
+  if (!watching) return call();
+  try {
+    return call();
+  } catch (const Failure& f) {
+    tell(kind ? kind : "", member, f);
+    throw;
+  }
+}
 }  // namespace
+
+void tell(std::string_view kind, std::string_view member, const Failure& failure) noexcept {
+  if (watching) watching->failed(kind, member, failure);
+}
+
+Watch::Watch(FailureWatch* watch) noexcept : previous_(std::exchange(watching, watch)) {}
+
+Watch::~Watch() {
+  watching = previous_;
+}
 
 std::unique_ptr<Enumeration> Dispatch::enumerate() {
   fail("Object doesn't support this property or method", errors::NoSuchMember);
@@ -24,41 +50,52 @@ Dispatch& Object::checked() const {
 }
 
 Value Object::get(std::string_view member) const {
-  return checked().invoke(member, Invoke::Get, {}, {});
+  return watched(kind_, member, [&] { return checked().invoke(member, Invoke::Get, {}, {}); });
 }
 
 Value Object::call(std::string_view member) const {
-  return checked().invoke(member, Invoke::Get, {}, {});
+  return watched(kind_, member, [&] { return checked().invoke(member, Invoke::Get, {}, {}); });
 }
 
 Value Object::call(std::string_view member, std::initializer_list<Value> args) const {
-  return checked().invoke(member, Invoke::Get, std::span<const Value>(args.begin(), args.size()), {});
+  return watched(kind_, member, [&] {
+    return checked().invoke(member, Invoke::Get, std::span<const Value>(args.begin(), args.size()),
+                            {});
+  });
 }
 
 Value Object::call(std::string_view member, std::initializer_list<Value> args,
                    std::initializer_list<NamedArg> named) const {
-  return checked().invoke(member, Invoke::Get, std::span<const Value>(args.begin(), args.size()),
-                          std::span<const NamedArg>(named.begin(), named.size()));
+  return watched(kind_, member, [&] {
+    return checked().invoke(member, Invoke::Get, std::span<const Value>(args.begin(), args.size()),
+                            std::span<const NamedArg>(named.begin(), named.size()));
+  });
 }
 
 void Object::put(std::string_view member, Value value) const {
-  checked().invoke(member, Invoke::Put, std::span<const Value>(&value, 1), {});
+  watched(kind_, member,
+          [&] { checked().invoke(member, Invoke::Put, std::span<const Value>(&value, 1), {}); });
 }
 
 void Object::putRef(std::string_view member, const Object& value) const {
   Value v(value);
-  checked().invoke(member, Invoke::PutRef, std::span<const Value>(&v, 1), {});
+  watched(kind_, member,
+          [&] { checked().invoke(member, Invoke::PutRef, std::span<const Value>(&v, 1), {}); });
 }
 
-Object::Enumerator Object::enumerate() const { return Enumerator(checked().enumerate()); }
+Object::Enumerator Object::enumerate() const {
+  return watched(kind_, "_NewEnum", [&] { return Enumerator(checked().enumerate(), kind_); });
+}
 
 std::optional<Value> Object::Enumerator::next() {
-  if (!e_) fail("Object variable or With block variable not set", errors::ObjectNotSet);
-  return e_->next();
+  return watched(kind_, "Next", [&] {
+    if (!e_) fail("Object variable or With block variable not set", errors::ObjectNotSet);
+    return e_->next();
+  });
 }
 
 Subscription Object::subscribe(ClickHandler handler, ClickEvents events) const {
-  return checked().subscribe(std::move(handler), events);
+  return watched(kind_, "Advise", [&] { return checked().subscribe(std::move(handler), events); });
 }
 
 bool Object::implements(std::string_view interfaceName) const {

@@ -43,6 +43,29 @@ class Enumeration {
   virtual std::optional<Value> next() = 0;
 };
 
+// Told of each call that fails, where it becomes a Failure: the object's kind (empty when the core
+// never named it) and the member as sent. A command's failures are seen even when it recovers.
+class FailureWatch {
+ public:
+  virtual void failed(std::string_view kind, std::string_view member,
+                      const Failure& failure) noexcept = 0;
+
+ protected:
+  ~FailureWatch() = default;
+};
+
+// For its length, failed calls on this thread are told to `watch` (null: to nobody).
+class Watch {
+ public:
+  explicit Watch(FailureWatch* watch) noexcept;
+  ~Watch();
+  Watch(const Watch&) = delete;
+  Watch& operator=(const Watch&) = delete;
+
+ private:
+  FailureWatch* previous_;
+};
+
 // What an automation object is to the core: members reached by name.
 class Dispatch {
  public:
@@ -62,6 +85,10 @@ class Object {
   Object() = default;
   explicit Object(std::shared_ptr<Dispatch> target) : target_(std::move(target)) {}
 
+  // What the object is ("CommandBars"), for the log of failed calls; a string literal.
+  const char* kind() const noexcept { return kind_; }
+  void setKind(const char* kind) noexcept { kind_ = kind; }
+
   bool empty() const noexcept { return !target_; }
   explicit operator bool() const noexcept { return !empty(); }
 
@@ -77,11 +104,13 @@ class Object {
 
   class Enumerator {
    public:
-    explicit Enumerator(std::unique_ptr<Enumeration> e) : e_(std::move(e)) {}
+    explicit Enumerator(std::unique_ptr<Enumeration> e, const char* kind = nullptr)
+        : e_(std::move(e)), kind_(kind) {}
     std::optional<Value> next();
 
    private:
     std::unique_ptr<Enumeration> e_;
+    const char* kind_;
   };
   Enumerator enumerate() const;
   Subscription subscribe(ClickHandler handler, ClickEvents events) const;
@@ -96,6 +125,7 @@ class Object {
  private:
   Dispatch& checked() const;
   std::shared_ptr<Dispatch> target_;
+  const char* kind_ = nullptr;
 };
 
 class Value {

@@ -1,9 +1,15 @@
 #pragma once
 
 #include <functional>
+#include <string_view>
 #include <utility>
 
+#include "automation/failure.h"
+
 namespace automation {
+
+// Tells the thread's FailureWatch, if any, of a failed call (see Watch in object.h).
+void tell(std::string_view kind, std::string_view member, const Failure& failure) noexcept;
 
 // A live click subscription. Holding it keeps the clicks coming; destroying or resetting it ends
 // delivery at once (the COM side unadvises and releases the event source here).
@@ -30,6 +36,8 @@ class Subscription {
     if (auto end = std::exchange(end_, nullptr)) {
       try {
         end();
+      } catch (const Failure& f) {
+        tell("", "Unadvise", f);
       } catch (...) {
       }
     }

@@ -16,17 +16,18 @@ using automation::Value;
 class Wrapper {
  public:
   Wrapper() = default;
-  explicit Wrapper(Object o) : o_(std::move(o)) {}
   const Object& object() const noexcept { return o_; }
   bool isNothing() const noexcept { return o_.empty(); }
 
  protected:
+  // `kind` names the object when one of its calls fails (the log says which member of what).
+  Wrapper(automation::Object o, const char* kind) : o_(std::move(o)) { o_.setKind(kind); }
   Object o_;
 };
 
 class Window : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit Window(automation::Object o = {}) : Wrapper(std::move(o), "Window") {}
   void setVisible(bool v) const { o_.put("Visible", Value::boolean(v)); }
   void setHeight(int32_t h) const { o_.put("Height", Value::i4(h)); }
   void SetFocus() const { o_.call("SetFocus"); }
@@ -34,7 +35,7 @@ class Window : public Wrapper {
 
 class Windows : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit Windows(automation::Object o = {}) : Wrapper(std::move(o), "Windows") {}
   Window Item(const std::string& name) const { return Window(o_.call("Item", {Value(name)}).asObject()); }
   // Item(name); where that fails (an editor in another language translates the captions), the
   // first window of that vbext_WindowType. When the walk fails too, Item's failure stands.
@@ -47,7 +48,8 @@ inline constexpr int32_t BrowserWindow = 2;
 
 class CommandBarControl : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit CommandBarControl(automation::Object o = {})
+      : Wrapper(std::move(o), "CommandBarControl") {}
   std::string Caption() const { return o_.get("Caption").asString(); }
   void setCaption(const std::string& v) const { o_.put("Caption", Value(v)); }
   void setTooltipText(const std::string& v) const { o_.put("TooltipText", Value(v)); }
@@ -62,7 +64,8 @@ class CommandBarControl : public Wrapper {
 
 class CommandBarControls : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit CommandBarControls(automation::Object o = {})
+      : Wrapper(std::move(o), "CommandBarControls") {}
   CommandBarControl Add() const;
   CommandBarControl Item(const Value& indexOrCaption) const {
     return CommandBarControl(o_.call("Item", {indexOrCaption}).asObject());
@@ -71,7 +74,7 @@ class CommandBarControls : public Wrapper {
 
 class CommandBar : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit CommandBar(automation::Object o = {}) : Wrapper(std::move(o), "CommandBar") {}
   CommandBarControls Controls() const { return CommandBarControls(o_.get("Controls").asObject()); }
   void Delete() const { o_.call("Delete"); }
   CommandBarControl FindControl(int16_t id) const;
@@ -85,7 +88,7 @@ inline CommandBar CommandBarControl::Parent() const { return CommandBar(o_.get("
 
 class CommandBars : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit CommandBars(automation::Object o = {}) : Wrapper(std::move(o), "CommandBars") {}
   CommandBar Item(const std::string& name) const {
     return CommandBar(o_.call("Item", {Value(name)}).asObject());
   }
@@ -95,7 +98,7 @@ class CommandBars : public Wrapper {
 
 class Events : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit Events(automation::Object o = {}) : Wrapper(std::move(o), "Events") {}
   // The CommandBarEvents source of a control: it raises Click while someone holds it.
   Object CommandBarEvents(const Object& control) const {
     return o_.call("CommandBarEvents", {Value(control)}).asObject();
@@ -104,7 +107,7 @@ class Events : public Wrapper {
 
 class Reference : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit Reference(automation::Object o = {}) : Wrapper(std::move(o), "Reference") {}
   std::string Name() const { return o_.get("Name").asString(); }
   std::string Description() const { return o_.get("Description").asString(); }
   bool BuiltIn() const { return o_.get("BuiltIn").asBool(); }
@@ -114,39 +117,39 @@ class Reference : public Wrapper {
 
 class References : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit References(automation::Object o = {}) : Wrapper(std::move(o), "References") {}
   int32_t Count() const { return o_.get("Count").asInt(); }
   Object::Enumerator enumerate() const { return o_.enumerate(); }
 };
 
 class CodePane : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit CodePane(automation::Object o = {}) : Wrapper(std::move(o), "CodePane") {}
   editor::Window Window() const { return editor::Window(o_.get("Window").asObject()); }
 };
 
 class CodeModule : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit CodeModule(automation::Object o = {}) : Wrapper(std::move(o), "CodeModule") {}
   editor::CodePane CodePane() const { return editor::CodePane(o_.get("CodePane").asObject()); }
 };
 
 class Property : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit Property(automation::Object o = {}) : Wrapper(std::move(o), "Property") {}
   automation::Object Object() const { return o_.get("Object").asObject(); }
 };
 
 class Properties : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit Properties(automation::Object o = {}) : Wrapper(std::move(o), "Properties") {}
   int32_t Count() const { return o_.get("Count").asInt(); }
   Property Item(const std::string& name) const { return Property(o_.call("Item", {Value(name)}).asObject()); }
 };
 
 class VBComponent : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit VBComponent(automation::Object o = {}) : Wrapper(std::move(o), "VBComponent") {}
   static constexpr int32_t Document = 100;
   static constexpr int32_t MSForm = 3;
   int32_t Type() const { return o_.get("Type").asInt(); }
@@ -158,13 +161,13 @@ class VBComponent : public Wrapper {
 
 class VBComponents : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit VBComponents(automation::Object o = {}) : Wrapper(std::move(o), "VBComponents") {}
   Object::Enumerator enumerate() const { return o_.enumerate(); }
 };
 
 class VBProject : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit VBProject(automation::Object o = {}) : Wrapper(std::move(o), "VBProject") {}
   static constexpr int32_t Locked = 1;
   static constexpr int32_t Unprotected = 0;
   std::string Name() const { return o_.get("Name").asString(); }
@@ -179,17 +182,19 @@ class VBProject : public Wrapper {
 
 class VBProjects : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit VBProjects(automation::Object o = {}) : Wrapper(std::move(o), "VBProjects") {}
   int32_t Count() const { return o_.get("Count").asInt(); }
   Object::Enumerator enumerate() const { return o_.enumerate(); }
 };
 
 class VBE : public Wrapper {
  public:
-  using Wrapper::Wrapper;
+  explicit VBE(automation::Object o = {}) : Wrapper(std::move(o), "VBE") {}
   // Views Application as the editor's root object; fails when it is not one.
   static VBE from(const Object& application);
 
+  // Read for the log only.
+  std::string Version() const { return o_.get("Version").asString(); }
   editor::VBProjects VBProjects() const { return editor::VBProjects(o_.get("VBProjects").asObject()); }
   editor::CommandBars CommandBars() const { return editor::CommandBars(o_.get("CommandBars").asObject()); }
   editor::Windows Windows() const { return editor::Windows(o_.get("Windows").asObject()); }

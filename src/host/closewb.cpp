@@ -52,7 +52,7 @@ void Connect::closewb() {
   const auto kind = host::find(appName);
   if (kind == host::Kind::None) return;
 
-  Object app = host::ownInstance(vbe, services_.hosts, kind, appName);
+  Object app = hostApplication(vbe, kind, appName);
   switch (kind) {
     case host::Kind::Excel:
       attempt([&] {

@@ -44,18 +44,24 @@ automation::Object applicationFromEditor(const editor::VBE& vbe) {
 }
 
 automation::Object ownInstance(const editor::VBE& vbe, platform::HostLookup& hosts, Kind kind,
-                               const std::string& appName) {
+                               const std::string& appName, Found* how) {
   // PowerPoint has no document components and runs one instance; Access keeps the table's way.
   if (kind == Kind::Excel || kind == Kind::Word) {
     automation::Object app = applicationFromEditor(vbe);
-    if (!app.empty() && hosts.inThisProcess(app)) return app;
+    if (!app.empty() && hosts.inThisProcess(app)) {
+      if (how) *how = Found::ThroughEditor;
+      app.setKind(row(kind).progId);
+      return app;
+    }
   }
+  if (how) *how = Found::RunningObjectTable;
   platform::ActiveObject found = hosts.getActiveObject(row(kind).progId);
   if (!found.inThisProcess)
     throw OtherInstance("The running " + appName +
                             " found is another instance, not the one whose editor this is: nothing "
                             "was changed.",
                         automation::errors::CantCreateObject);
+  found.object.setKind(row(kind).progId);
   return std::move(found.object);
 }
 

@@ -25,7 +25,9 @@ automation::Object applicationFromEditor(const editor::VBE& vbe);
 // instance, which must live in the add-in's own process: when it is another one, OtherInstance
 // (naming the host as the editor does, `appName`) is thrown before anything is called on it. The
 // table's own failure (none running) propagates unchanged.
+// `how`, when given, says which way it was found.
+enum class Found { ThroughEditor, RunningObjectTable };
 automation::Object ownInstance(const editor::VBE& vbe, platform::HostLookup& hosts, Kind kind,
-                               const std::string& appName);
+                               const std::string& appName, Found* how = nullptr);
 
 }  // namespace host

@@ -15,7 +15,7 @@ void Connect::UseFileDialogOpen() {
     const auto kind = host::find(appName);
     if (kind == host::Kind::None) return;
     const auto& row = host::row(kind);
-    app = host::ownInstance(vbe, services_.hosts, kind, appName);
+    app = hostApplication(vbe, kind, appName);
     if (kind == host::Kind::Excel || kind == host::Kind::Word) {
       Object dialogHost = app.get("Application").asObject();
       dialogHost.put("Visible", Value::boolean(false));

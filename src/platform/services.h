@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "automation/object.h"
 
@@ -32,6 +33,27 @@ class Keyboard {
  public:
   virtual ~Keyboard() = default;
   virtual void type(const std::string& notation) = 0;
+};
+
+// What the add-in did, one line per event, for the user who reports a problem. Off unless the user
+// turned it on. Writing never fails, never reaches the editor, and while off does nothing at all.
+class Log {
+ public:
+  enum class Level { Info, Warning, Error };
+  virtual ~Log() = default;
+  // At each connection. On opens the log; one that cannot be opened (or written, or rotated) stays
+  // off until the next connection, without a word to the user. Off keeps it closed.
+  virtual void start(bool on) noexcept = 0;
+  virtual bool on() const noexcept = 0;
+  // The end of the connection: nothing more is written until the next start.
+  virtual void stop() noexcept = 0;
+  // One event; a CR or LF inside it (editor data is written as it is) goes escaped, so that a line
+  // is always one event.
+  void write(Level level, std::string_view event) noexcept;
+
+ protected:
+  // `line` holds no line break.
+  virtual void append(Level level, std::string_view line) noexcept = 0;
 };
 
 // What the running-object table holds under a program identifier: the instance started first,
@@ -68,6 +90,7 @@ struct Services {
   MessageBox& messageBox;
   Keyboard& keyboard;
   HostLookup& hosts;
+  Log& log;
   // Which events the host delivers clicks through safely: 64-bit hosts are reported to crash on
   // the editor's own (VBE.Events), so there the buttons' Office events serve.
   automation::ClickEvents clicks = automation::ClickEvents::EditorControl;

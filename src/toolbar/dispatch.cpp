@@ -5,8 +5,7 @@ namespace addin {
 
 // Every button runs the action of the position it stands at now, whichever subscription fired.
 void Connect::BtnsN_Click(const Object& cmdbar, bool& /*handled*/, bool& /*CancelDefault*/) {
-  Object control = cmdbar;
-  Value index = control.get("Index");
+  Value index = editor::CommandBarControl(cmdbar).Index();
   cmdclick(index);
 }
 
@@ -15,6 +14,7 @@ void Connect::cmdclick(Value& cID) {
   int row = 0;
   for (int16_t n = 1; n <= 6 && row == 0; ++n)
     if (Value::numericEquals(id, Value::i2(n))) row = n;
+  dispatched_ = row;
   bool flag = row == 1 || row == 3;
   switch (row) {
     case 1:

@@ -48,6 +48,8 @@ void Connect::cmdbarbtnadd(Value& cmdbarname) {
     btncreate(cmdbarname, caption);
     route_.prepare(c_, position);
     setBtns(position, eventset(c_));
+    if (logging_.on())
+      logging_.info("subscribed: button " + std::to_string(position) + " \"" + btncaption_ + "\"");
     if (position == 1) {
       editor::VBE(VBInstance_)
           .CommandBars()
@@ -61,7 +63,11 @@ void Connect::cmdbarbtnadd(Value& cmdbarname) {
   try {
     c_ = editor::VBE(VBInstance_).CommandBars().Item("Tools").FindControl(toolbar::ReferencesControlId).object();
     setCmdReferenceSet(eventset(c_));
-  } catch (const automation::Failure&) {
+    if (logging_.on()) logging_.info("subscribed: Tools > References... (taken over)");
+  } catch (const automation::Failure& f) {
+    if (logging_.on())
+      logging_.warning("not subscribed: Tools > References..., the editor keeps its dialog: " +
+                       Logging::describe(f));
   }
 }
 

@@ -287,7 +287,7 @@ TEST(ReferenceReport, ATextTheKeyboardRefuses) {
   auto refusing = [](std::function<bool(const std::string&)> refuse, auto check) {
     model::Harness h(threeReferences());
     RefusingKeyboard keyboard(h.keyboard, std::move(refuse));
-    addin::Connect addin({h.settings, h.messageBox, keyboard, h.hosts});
+    addin::Connect addin({h.settings, h.messageBox, keyboard, h.hosts, h.log});
     addin.setVBInstance(h.editor.vbe());
     check(addin, h.keyboard.sent);
   };

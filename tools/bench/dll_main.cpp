@@ -3,9 +3,11 @@
 // through SendInput) against a replay of exactly the same calls straight through IDispatch, and
 // the connection time (DLL load + CoCreateInstance + OnConnection building the toolbar).
 //
-//   tessary-bench [--max-projects n] [--seconds s per size, default 3] [--only text]
+//   tessary-bench [--max-projects n] [--seconds s per size, default 3] [--only text] [--log]
 //
 // --only keeps the commands whose name contains the text (and skips the connection figures).
+// --log adds what the add-in's log costs each click (its setting on against off, same workspace),
+// and whether each click's lines are in the file when the click returns.
 //
 // Not a test: run it by hand under Wine and read the ratios.
 #include <windows.h>
@@ -31,6 +33,7 @@
 #include "replay.h"
 #include "services.h"
 #include "testbed.h"
+#include "toolbar/click_route.h"
 #include "workspace.h"
 
 namespace {
@@ -133,17 +136,24 @@ bench::Recording record(Fixture& f, int button) {
   model::RecordingMessageBox boxes;
   NullKeyboard keys;
   model::ModelHostLookup hosts;
+  model::RecordingLog log;
   f.host.install(hosts);
   bench::Recorder recorder;
   Object vbe = recorder.root(f.editor.vbe());
   Object clicked = recorder.root(f.control(button));
   {
-    addin::Connect recording({settings, boxes, recorder.keyboard(keys), recorder.lookup(hosts)});
+    addin::Connect recording(
+        {settings, boxes, recorder.keyboard(keys), recorder.lookup(hosts), log});
     recording.AddinInstance_OnConnection(vbe, 2);  // no bar of its own
     recorder.ops().clear();
     bool handled = false, cancel = false;
-    if (button == 0) recording.CmdReferenceSet_Click(clicked, handled, cancel);
-    else recording.BtnsN_Click(clicked, handled, cancel);
+    if (button == 0) {
+      recording.CmdReferenceSet_Click(clicked, handled, cancel);
+    } else {
+      // The DLL's sink checks the clicked control first where Office's button events deliver.
+      toolbar::ClickRoute(win32::ClickEventsOfThisBuild).accepts(clicked, button);
+      recording.BtnsN_Click(clicked, handled, cancel);
+    }
   }
   return recorder.finish();
 }
@@ -313,6 +323,50 @@ bool connectionFigures(testbed::Addin& addin) {
   return ok;
 }
 
+unsigned long long fileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA a{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a)) return 0;
+  return (static_cast<unsigned long long>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
+}
+
+// The same one-project workspace twice, connected with the log's setting off and on; clicks
+// alternate between them. The setting is removed again; the lines stay in the user's log.
+void logFigures(double seconds, const std::string& only) {
+  const wchar_t* key = L"Software\\VB and VBA Program Settings\\vbatessary\\Settings";
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Log");
+  Fixture off(1);
+  RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Log", REG_SZ, L"1", 2 * sizeof(wchar_t));
+  Fixture on(1);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Log");
+  const std::wstring path = win32::FileLog::defaultFolder() + L"\\vbatessary.log";
+  std::printf("\n%-22s %14s %14s %14s %10s   (log on against off, 1 project, medians)\n", "command",
+              "log off us", "log on us", "log adds us", "on disk");
+  for (const auto& c : Commands) {
+    if (!std::strstr(c.name, only.c_str())) continue;
+    std::vector<double> offTimes, onTimes;
+    bool onDisk = true;
+    auto timed = [&](Fixture& f, std::vector<double>& into, bool check) {
+      Fixture::Hosting hosting(f);
+      const auto before = fileSize(path);
+      double t0 = now();
+      f.click(c.button);
+      into.push_back(now() - t0);
+      if (check) onDisk = onDisk && fileSize(path) != before;
+      f.reset();
+      MSG m;
+      while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+    };
+    const double until = now() + seconds;
+    for (int round = 0; round < 5 || now() < until; ++round) {
+      timed(off, offTimes, false);
+      timed(on, onTimes, true);
+    }
+    const double a = median(offTimes) * 1e6, b = median(onTimes) * 1e6;
+    std::printf("%-22s %14.1f %14.1f %14.1f %10s\n", c.name, a, b, b - a, onDisk ? "yes" : "NO");
+    std::fflush(stdout);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -320,13 +374,17 @@ int main(int argc, char** argv) {
   int maxProjects = 100;
   double seconds = 3;
   std::string only;
+  bool log = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--max-projects") && i + 1 < argc) maxProjects = std::atoi(argv[++i]);
     else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
     else if (!std::strcmp(argv[i], "--only") && i + 1 < argc)
       only = argv[++i];
+    else if (!std::strcmp(argv[i], "--log"))
+      log = true;
     else {
-      std::fprintf(stderr, "usage: %s [--max-projects n] [--seconds s] [--only text]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--max-projects n] [--seconds s] [--only text] [--log]\n",
+                   argv[0]);
       return 2;
     }
   }
@@ -390,6 +448,15 @@ int main(int argc, char** argv) {
     std::printf("worst add-in / replay through COM: %.3f (target <= 1.2)\n", worst);
     std::printf("\nscaling of the add-in's time (target: 10x the components <= 11x the time)\n");
     for (const auto& line : scaling) std::printf("%s\n", line.c_str());
+    fixtures.clear();
+    if (log) {
+      try {
+        logFigures(seconds, only);
+      } catch (const std::exception& e) {
+        std::printf("log: %s\n", e.what());
+        status = 1;
+      }
+    }
   }
   CoUninitialize();
   return status;

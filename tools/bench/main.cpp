@@ -70,7 +70,7 @@ struct Fixture {
     if (!addin->FormDisplayed()) throw std::runtime_error("the toolbar was not built");
   }
   platform::Services services(platform::HostLookup& lookup, platform::Keyboard& keys) {
-    return {h.settings, h.messageBox, keys, lookup};
+    return {h.settings, h.messageBox, keys, lookup, h.log};
   }
   Object control(int button) const {
     auto bars = editor::VBE(h.editor.vbe()).CommandBars();

@@ -3,8 +3,10 @@
 // run in turn, reporting each; a child that crashes or hangs is replaced by a fresh one starting
 // at the next call, so one bad run cannot hide the rest.
 //
-//   tessary-faults [-v] [--timeout seconds] [--scenarios i,j,...]
+//   tessary-faults [-v] [--timeout seconds] [--scenarios i,j,...] [--log]
 //
+// --log turns the add-in's log on for the sweep (its setting, removed again at the end): each
+// injected failure must then be in the log as well.
 // --scenarios sweeps only the scenarios with those indices (0 = the first); ctest sweeps a subset
 // to stay quick under Wine, the full sweep is run by hand. --crash-at k makes every child crash
 // at its run k: a self-check that a crash is counted and the sweep goes on past it.
@@ -280,10 +282,12 @@ int main(int argc, char** argv) {
   int timeout = 20;
   std::vector<size_t> only;
   size_t crashAt = static_cast<size_t>(-1);
+  bool log = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "-v")) verbose = true;
     else if (!std::strcmp(argv[i], "--timeout") && i + 1 < argc) timeout = std::atoi(argv[++i]);
     else if (!std::strcmp(argv[i], "--crash-at") && i + 1 < argc) crashAt = std::strtoul(argv[++i], nullptr, 10);
+    else if (!std::strcmp(argv[i], "--log")) log = true;
     else if (!std::strcmp(argv[i], "--scenarios") && i + 1 < argc)
       for (char* p = argv[++i]; *p;) {
         only.push_back(std::strtoul(p, &p, 10));
@@ -291,9 +295,14 @@ int main(int argc, char** argv) {
         else if (*p) return 2;
       }
     else {
-      std::fprintf(stderr, "usage: %s [-v] [--timeout seconds] [--scenarios i,j,...] [--crash-at k]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [-v] [--timeout seconds] [--scenarios i,j,...] [--crash-at k] [--log]\n", argv[0]);
       return 2;
     }
   }
-  return parent(verbose, timeout, only, crashAt);
+  // The children's add-in objects read the setting when they connect.
+  const wchar_t* settings = L"Software\\VB and VBA Program Settings\\vbatessary\\Settings";
+  if (log) RegSetKeyValueW(HKEY_CURRENT_USER, settings, L"Log", REG_SZ, L"1", 2 * sizeof(wchar_t));
+  const int status = parent(verbose, timeout, only, crashAt);
+  if (log) RegDeleteKeyValueW(HKEY_CURRENT_USER, settings, L"Log");
+  return status;
 }

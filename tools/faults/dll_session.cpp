@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "dispatch_server.h"
 #include "iids.h"
+#include "services.h"
 #include "model/editor.h"
 #include "model/hosts.h"
 #include "text.h"
@@ -180,6 +182,58 @@ std::string memberState(IDTExtensibility2* addin, const wchar_t* name) {
   return state;
 }
 
+// The add-in's log, where the DLL appends it: what was added since `from` (a rotation meanwhile
+// moved the earlier part to .1).
+class LogFile {
+ public:
+  LogFile() : path_(win32::FileLog::defaultFolder() + L"\\vbatessary.log"), from_(size(path_)) {}
+  std::string added() const {
+    const auto now = size(path_);
+    if (now >= from_) return read(path_, from_);
+    return read(path_ + L".1", from_) + read(path_, 0);
+  }
+
+ private:
+  static unsigned long long size(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA a{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a)) return 0;
+    return (static_cast<unsigned long long>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
+  }
+  static std::string read(const std::wstring& path, unsigned long long from) {
+    std::string text;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return text;
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(from);
+    char buf[4096];
+    DWORD got = 0;
+    if (SetFilePointerEx(h, at, nullptr, FILE_BEGIN))
+      while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got) text.append(buf, got);
+    CloseHandle(h);
+    return text;
+  }
+  std::wstring path_;
+  unsigned long long from_;
+};
+
+// With the log on (tessary-faults --log), the injected failure must be in it: a failed call with
+// its member and code (a subscription's two calls as its Advise), a failed lookup as the host's
+// line. The injected description crosses only where the callee can hand it over (EXCEPINFO, error
+// info): IEnumVARIANT::Next and Unadvise return a bare HRESULT.
+void checkLogged(const std::string& log, const model::Call& call, const std::string& injected,
+                 const std::function<void(const std::string&)>& say) {
+  // The test bed's connection point ends the model's subscription itself and keeps an injected
+  // refusal of Unadvise to itself: the DLL never hears of it.
+  if (call.member == "Unadvise") return;
+  const std::string member = call.member == "FindConnectionPoint" ? "Advise" : call.member;
+  const bool found = call.target == "RunningObjectTable"
+                         ? log.find("WARN  host: ") != std::string::npos
+                         : log.find(member + ": 0x800A01B8 ") != std::string::npos;
+  // One line: the child's reports are read line by line.
+  if (!found) say("mismatch: the log does not name " + call.describe() + " failing");
+}
+
 }  // namespace
 
 CleanRun cleanRun(testbed::Addin& addin, const Scenario& scenario, const Command& command) {
@@ -206,6 +260,8 @@ void checkedRun(testbed::Addin& addin, const Scenario& scenario, const Command& 
     return;
   }
   const int64_t baseline = s.editor.liveReferences();
+  std::optional<LogFile> logged;
+  if (win32::RegistrySettings().get("vbatessary", "Settings", "Log", "0") == "1") logged.emplace();
   if (auto p = prepare(command, s); !p.empty()) {
     say("mismatch: " + p);
     return;
@@ -215,6 +271,7 @@ void checkedRun(testbed::Addin& addin, const Scenario& scenario, const Command& 
   const auto result = run(command, s);
   s.editor.faults().clear();
   s.keys.collect();
+  if (k > 0 && logged.has_value()) checkLogged(logged->added(), clean.calls[k - 1], injected, say);
 
   const auto& world = s.editor.world();
   Observation seen;

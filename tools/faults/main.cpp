@@ -3,8 +3,9 @@
 // a child process with a time limit, and checks the failure regime the command fixes for that
 // call, the editor's main window, and that nothing is left referenced.
 //
-//   tessary-faults [-v] [--timeout seconds]
+//   tessary-faults [-v] [--timeout seconds] [--log]
 //
+// --log: every session with the add-in's log on; each injected failure must also be in the log.
 // Exit status 0 only when every run survived with the expected regime and no leak.
 #include <cstdio>
 #include <cstdlib>
@@ -29,8 +30,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "-v")) verbose = true;
     else if (!std::strcmp(argv[i], "--timeout") && i + 1 < argc) timeout = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--log"))
+      faults::Session::log = true;
     else {
-      std::fprintf(stderr, "usage: %s [-v] [--timeout seconds]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [-v] [--timeout seconds] [--log]\n", argv[0]);
       return 2;
     }
   }

@@ -66,6 +66,7 @@ std::vector<Scenario> scenarios() {
 Session::Session(const Scenario& s) : h(s.editor()), host(s.host(h.editor)) {
   host.install(h.hosts);
   h.messageBox.answers = s.answers;
+  if (log) h.settings.values[{"vbatessary", "Settings", "Log"}] = "1";
   addin = std::make_unique<addin::Connect>(h.services());
   startProject = h.editor.world().activeProject;
 }

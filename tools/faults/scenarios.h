@@ -25,6 +25,8 @@ std::vector<Scenario> scenarios();
 
 // An editor, its host and the add-in, as the add-in manager sets them up.
 struct Session {
+  // Every session with the add-in's log turned on (tessary-faults --log).
+  static inline bool log = false;
   explicit Session(const Scenario& s);
   model::Harness h;
   model::Host host;

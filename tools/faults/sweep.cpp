@@ -29,6 +29,25 @@ void writeAll(int fd, const std::string& s) {
   }
 }
 
+// The injected failure is in the log, with its code and the member it failed (as the add-in sent
+// it: a subscription's two calls are its Advise; the host lookup is the host's line).
+void checkLogged(const model::RecordingLog& log, const model::Call& call,
+                 const std::string& injected, const std::function<void(const std::string&)>& say) {
+  const std::string failure = "0x800A01B8 " + injected;
+  std::string member = call.member == "FindConnectionPoint" ? "Advise" : call.member;
+  for (const auto& line : log.lines) {
+    if (line.event.find(failure) == std::string::npos) continue;
+    if (call.target == "RunningObjectTable"
+            ? line.event.starts_with("host: ")
+            : line.event.find(member + ": " + failure) != std::string::npos)
+      return;
+  }
+  std::string all;
+  for (const auto& line : log.text()) all += "\n        " + line;
+  say("mismatch: the log does not name " + call.describe() + " failing with " + failure + ":" +
+      all);
+}
+
 }  // namespace
 
 RunOutcome isolated(const std::function<void(const std::function<void(const std::string&)>&)>& body,
@@ -125,6 +144,7 @@ void checkedRun(const Scenario& scenario, const Command& command, const CleanRun
   if (k > 0) s.editor().faults().failCall(static_cast<int64_t>(k), injected);
   const auto result = command.run(s);
   s.editor().faults().clear();
+  if (Session::log && k > 0) checkLogged(s.h.log, clean.calls[k - 1], injected, say);
 
   const auto& world = s.editor().world();
   auto& addin = *s.addin;

@@ -145,10 +145,57 @@ struct NotInstalled {
   }
 };
 
+// The lines the DLL appends to its log file, read as they come: from where the file ended when the
+// session began (the user's earlier lines are left alone), from its start after a rotation.
+class LogReader {
+ public:
+  LogReader() : path_(win32::FileLog::defaultFolder() + L"\\vbatessary.log"), offset_(size()) {}
+  std::vector<std::string> take() {
+    std::vector<std::string> out;
+    if (size() < offset_) offset_ = 0;
+    HANDLE h = CreateFileW(path_.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset_);
+    std::string text;
+    char buf[4096];
+    DWORD got = 0;
+    if (SetFilePointerEx(h, at, nullptr, FILE_BEGIN))
+      while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got) text.append(buf, got);
+    CloseHandle(h);
+    // Whole lines only; the time (two fields) and the process go.
+    for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
+         start = end + 2) {
+      offset_ += end + 2 - start;
+      std::string line = text.substr(start, end - start);
+      size_t cut = 0;
+      for (int field = 0; field < 3 && cut != std::string::npos; ++field)
+        cut = line.find(' ', cut + (field > 0));
+      out.push_back(cut == std::string::npos ? line : line.substr(cut + 1));
+    }
+    return out;
+  }
+
+ private:
+  unsigned long long size() const {
+    WIN32_FILE_ATTRIBUTE_DATA a{};
+    if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &a)) return 0;
+    return (static_cast<unsigned long long>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
+  }
+  std::wstring path_;
+  unsigned long long offset_;
+};
+
+const std::string LogSetting =
+    std::string(addin::identity::SettingsSection) + "\\" + addin::identity::LogKey;
+
 class DllRuntime : public Runtime {
  public:
   DllRuntime(Workspace& ws, const std::string& path)
-      : notInstalled_(path),
+      : log_(ws.log),
+        notInstalled_(path),
         original_(settings_.read()),
         target_(ws.editor),
         boxes_(buttonsFor(ws.answers)),
@@ -171,6 +218,7 @@ class DllRuntime : public Runtime {
     // The session starts with no setting, as the native one does; the user's are put back at the
     // end.
     settings_.clear();
+    turnLog();
   }
   ~DllRuntime() override {
     host_.reset();
@@ -185,6 +233,7 @@ class DllRuntime : public Runtime {
     // Each command starts from no stored value, so that every value it writes can be seen.
     kept_ = settings_.read();
     settings_.clear();
+    turnLog();
   }
 
   std::vector<ShownBox> boxes() const override {
@@ -203,7 +252,8 @@ class DllRuntime : public Runtime {
     auto written = settings_.read();
     std::map<std::string, std::string> untouched;
     for (const auto& [name, value] : kept_)
-      if (!written.count(name)) untouched[name] = value;
+      if (!written.count(name) && name != LogSetting) untouched[name] = value;
+    if (log_) written.erase(LogSetting);
     settings_.write(untouched);
     kept_.clear();
     std::vector<std::string> out;
@@ -211,8 +261,16 @@ class DllRuntime : public Runtime {
       out.push_back(std::string(addin::identity::ApplicationTitle) + "\\" + name + "=" + value);
     return out;
   }
+  std::vector<std::string> takeLog() override { return reader_.take(); }
 
  private:
+  // The add-in reads its setting at connection, as the native session's does.
+  void turnLog() const {
+    if (log_) settings_.write({{LogSetting, "1"}});
+  }
+
+  bool log_;
+  LogReader reader_;
   Apartment apartment_;
   NotInstalled notInstalled_;
   SettingsKey settings_;

@@ -18,7 +18,8 @@
 namespace {
 
 const char* usage =
-    "usage: tessary-sim [--workspace FILE] [--json] [--answer yes|no|cancel]... [--dll PATH] [-i] [COMMAND...]\n"
+    "usage: tessary-sim [--workspace FILE] [--json] [--answer yes|no|cancel]... [--log]\n"
+    "                   [--dll PATH] [-i] [COMMAND...]\n"
     "\n"
     "Connects the vba Tessary add-in to a model of the VBA editor and shows, after each command,\n"
     "what a user would see. With no command it runs a guided tour of every command.\n"
@@ -27,6 +28,8 @@ const char* usage =
     "                    without it, the built-in sample workspace\n"
     "  --json            one JSON document per command, one line each\n"
     "  --answer WORD     the answer to the next question a message box asks (repeatable)\n"
+    "  --log             turn the add-in's log on (as \"log\": true in the workspace): each\n"
+    "                    report shows the lines its command wrote\n"
     "  --dll PATH        load the add-in from vbatessary.dll through COM: registered for\n"
     "                    the session, its keys, message boxes and settings going through\n"
     "                    Windows (the Windows build of tessary-sim, under Wine on Linux)\n"
@@ -48,6 +51,7 @@ struct Options {
   std::string dll;
   bool json = false;
   bool interactive = false;
+  bool log = false;
   std::vector<platform::MessageBox::Answer> answers;
   std::vector<std::string> commands;
 };
@@ -64,6 +68,7 @@ Options parseOptions(int argc, char** argv) {
     else if (a == "--dll") o.dll = value();
     else if (a == "--json") o.json = true;
     else if (a == "-i") o.interactive = true;
+    else if (a == "--log") o.log = true;
     else if (a == "--answer") {
       auto w = value();
       auto answer = sim::answerNamed(w);
@@ -126,6 +131,7 @@ int main(int argc, char** argv) {
 
     sim::Workspace ws = o.workspace.empty() ? sim::sampleWorkspace() : sim::loadWorkspace(o.workspace);
     if (!o.answers.empty()) ws.answers = o.answers;
+    if (o.log) ws.log = true;
     std::string title = ws.title;
     std::string hostName = ws.editor.world().hostName;
     sim::Session session(std::move(ws), o.dll.empty() ? sim::nativeRuntime() : sim::dllRuntime(o.dll));

@@ -68,6 +68,8 @@ std::string TextRenderer::render(const ordered_json& r) {
     // One line: the next command's report shows the bar. What went wrong is still shown.
     o << "== " << str(r["command"]) << "\n";
     for (auto& b : r["messageBoxes"]) o << "message box [" << str(b["buttons"]) << "]: \"" << str(b["text"]) << "\"\n";
+    if (r.contains("log"))
+      for (auto& line : r["log"]) o << "log: " << str(line) << "\n";
     return o.str();
   }
   o << "== " << str(r["command"]);
@@ -138,6 +140,10 @@ std::string TextRenderer::render(const ordered_json& r) {
   if (!r["failure"].is_null()) o << "failure returned to the editor: " << str(r["failure"]) << "\n";
   if (r["referencesDialog"].get<bool>()) o << "the editor's own References dialog opened\n";
   for (auto& s : r["settingsWritten"]) o << "setting written: " << str(s) << "\n";
+  if (r.contains("log")) {
+    o << "log:" << (r["log"].empty() ? " nothing written\n" : "\n");
+    for (auto& line : r["log"]) o << "  " << str(line) << "\n";
+  }
   if (r.contains("referencesLeft"))
     o << "references to editor and host objects still held: " << str(r["referencesLeft"]) << "\n";
   o << "\n";

@@ -86,16 +86,25 @@ class NativeRuntime : public Runtime {
     box_.answers.assign(ws.answers.begin(), ws.answers.end());
     if (ws.host) ws.host->install(hosts_);
     if (ws.otherHost) ws.otherHost->install(hosts_);
+    if (ws.log)
+      settings_.values[{addin::identity::ApplicationTitle, addin::identity::SettingsSection,
+                        addin::identity::LogKey}] = "1";
   }
   std::unique_ptr<Addin> create() override {
-    return std::make_unique<NativeAddin>(
-        platform::Services{settings_, box_, keyboard_, hosts_, model::clickEventsFor(world_.bitness)});
+    return std::make_unique<NativeAddin>(platform::Services{
+        settings_, box_, keyboard_, hosts_, log_, model::clickEventsFor(world_.bitness)});
   }
   std::vector<ShownBox> boxes() const override { return box_.log; }
   std::vector<std::string> takeSettingsWritten() override {
     std::vector<std::string> out;
     for (auto& [key, value] : settings_.written) out.push_back(key + "=" + value);
     settings_.written.clear();
+    return out;
+  }
+  std::vector<std::string> takeLog() override {
+    auto all = log_.text();
+    std::vector<std::string> out(all.begin() + static_cast<long>(logTaken_), all.end());
+    logTaken_ = all.size();
     return out;
   }
 
@@ -105,6 +114,8 @@ class NativeRuntime : public Runtime {
   SimMessageBox box_;
   model::ModelKeyboard keyboard_;
   model::ModelHostLookup hosts_;
+  model::RecordingLog log_;
+  size_t logTaken_ = 0;
 };
 
 // The real lookup goes to the Running Object Table, which the model host cannot see: in neither
@@ -373,6 +384,7 @@ ordered_json Session::report(const Command& c, const Snapshot& before) {
   out["failure"] = failure;
   out["referencesDialog"] = after.referencesDialog > before.referencesDialog;
   out["settingsWritten"] = runtime_->takeSettingsWritten();
+  if (ws_.log) out["log"] = runtime_->takeLog();
   return out;
 }
 

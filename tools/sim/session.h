@@ -44,6 +44,9 @@ class Runtime {
   // The settings written since the last call, "application\section\key=value", one per key
   // (the last value written), in the order of their names.
   virtual std::vector<std::string> takeSettingsWritten() = 0;
+  // The lines the add-in's log received since the last call, "LEVEL event" each (time and
+  // process left out).
+  virtual std::vector<std::string> takeLog() = 0;
 };
 
 using RuntimeFactory = std::function<std::unique_ptr<Runtime>(Workspace&)>;

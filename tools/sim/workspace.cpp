@@ -317,7 +317,8 @@ Workspace parseWorkspace(const std::string& text, const std::string& name) {
                      ": not valid JSON: " + what);
   }
   Reader r(text, name);
-  r.object(doc, "", "the workspace", {"title", "editor", "host", "projects", "active", "answers"});
+  r.object(doc, "", "the workspace",
+           {"title", "editor", "host", "projects", "active", "answers", "log"});
 
   Workspace ws;
   ws.title = name;
@@ -360,6 +361,11 @@ Workspace parseWorkspace(const std::string& text, const std::string& name) {
       if (!answer) r.fail(at("/answers", i), "expected \"yes\", \"no\" or \"cancel\", found \"" + word + "\"");
       ws.answers.push_back(*answer);
     }
+  }
+
+  if (auto* l = optional(doc, "log")) {
+    if (!l->is_boolean()) r.fail("/log", "expected true or false");
+    ws.log = l->get<bool>();
   }
 
   ws.editor = b.build();

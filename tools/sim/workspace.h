@@ -23,6 +23,9 @@ struct Workspace {
   // holds it ("table": "another process").
   std::optional<model::Host> otherHost;
   std::vector<platform::MessageBox::Answer> answers;
+  // The add-in's log turned on (the setting Log = "1"): each report shows the lines its command
+  // wrote.
+  bool log = false;
 };
 
 // The built-in sample: an Excel workbook project and a locked add-in, both open in Excel.

@@ -63,6 +63,25 @@ compare sessions connect click 1 move 1 6 click 6 disconnect connect 1 click "Op
   connect 2 disconnect connect 3 references disconnect
 compare answers --workspace "$examples/powerpoint-unsaved.json" --answer yes connect click 6 disconnect
 
+# With the log on, the same lines natively and through the DLL (which writes them to its file), but
+# for how long each step took.
+logged() {
+  label=$1
+  shift
+  run "$label.native" "$wine" tessary-sim.exe --json --log "$@" || return
+  run "$label.dll" "$wine" tessary-sim.exe --json --log --dll vbatessary.dll "$@" || return
+  for side in native dll; do
+    sed -E 's/[0-9]+\.[0-9]+ ms/N ms/g' "$work/$label.$side.out" >"$work/$label.$side.masked.out"
+  done
+  if grep -q '"INFO  connect: vba Tessary ' "$work/$label.dll.out"; then
+    same "$label.native.masked" "$label.dll.masked"
+  else
+    echo "FAIL $label.dll: no connection line in the log"
+    status=1
+  fi
+}
+logged log connect click 1 references click 6 disconnect
+
 # A command typed before any connection connects first, through the DLL as natively; state does not.
 # implied <label> <documents> <what the first says> <what the last says> <command...>
 implied() {

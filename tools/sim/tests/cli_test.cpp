@@ -1,13 +1,13 @@
 // Runs the tessary-sim program itself: exit statuses, standard output and error, the examples.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 namespace {
@@ -91,6 +91,37 @@ TEST(SimProgram, ClickOneOnTheWordExampleShowsTheCodeWindowsOpened) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.out, HasSubstr("  opened: ReportProject - Formatting (Code), ReportProject - TableBuilder (Code), "
                                "ReportProject - OptionsForm (Code), ReportProject - ExportForm (Code)\n"));
+}
+
+// The log's lines come with each report only when asked for; the reports are otherwise the same.
+TEST(SimProgram, LogOnShowsEachCommandsLinesAndOffLeavesTheReportsAsTheyWere) {
+  const std::string commands = " connect click 1 references click 6 disconnect";
+  auto off = sim("--json" + commands), on = sim("--json --log" + commands);
+  ASSERT_EQ(off.status, 0) << off.err;
+  ASSERT_EQ(on.status, 0) << on.err;
+  auto offDocs = lines(off.out), onDocs = lines(on.out);
+  ASSERT_EQ(onDocs.size(), 5u);
+  ASSERT_EQ(offDocs.size(), 5u);
+  const char* first[] = {"INFO  connect: vba Tessary ", "INFO  click: button 1 ",
+                         "INFO  click: References...: ran reflist",
+                         "INFO  host: Microsoft Excel 16.0, found through the editor",
+                         "INFO  disconnect: mode 1, DisplayOnConnect \"1\" written"};
+  for (size_t i = 0; i < onDocs.size(); ++i) {
+    EXPECT_FALSE(offDocs[i].contains("log"));
+    ASSERT_TRUE(onDocs[i]["log"].is_array()) << onDocs[i].dump();
+    bool found = false;
+    for (auto& line : onDocs[i]["log"])
+      found = found || line.get<std::string>().starts_with(first[i]);
+    EXPECT_TRUE(found) << onDocs[i]["log"].dump();
+    onDocs[i].erase("log");
+    // The host's and the editor's versions are read for the log: the only calls it adds.
+    auto& calls = onDocs[i]["hostCalls"];
+    calls.erase(std::remove(calls.begin(), calls.end(), "Excel.Application.Version()"),
+                calls.end());
+    EXPECT_EQ(onDocs[i], offDocs[i]);
+  }
+  auto text = sim("--log connect");
+  EXPECT_THAT(text.out, HasSubstr("log:\n  INFO  connect: vba Tessary "));
 }
 
 TEST(SimProgram, ACommandBeforeAnyConnectionConnectsFirst) {
