@@ -171,9 +171,9 @@ for f in "${dlls[0]}":x86/vbatessary.dll "$(dirname "${dlls[0]}")/vbatessary-che
   cmp -s "$dest/${f##*:}" "${f%:*}" || bad "the installed ${f##*:} is not the package's"
 done
 # The shortcut runs the checker of the machine's bitness, with --pause (a .lnk holds its strings in
-# UTF-16 or in the ANSI code page).
-link=$( { strings -el "$shortcut"; strings -a "$shortcut"; } 2>/dev/null)
-if grep -qx -- --pause <<<"$link" && grep -qiF "\\$kind\\vbatessary-check.exe" <<<"$link"; then
+# UTF-16 or in the ANSI code page: without the NULs both read as text; no binutils in the guest).
+link=$(tr -d '\000' <"$shortcut" 2>/dev/null | tr -c '[:print:]' '\n')
+if grep -qF -- "--pause" <<<"$link" && grep -qiF "\\$kind\\vbatessary-check.exe" <<<"$link"; then
   ok "Start menu: \"Check vba Tessary\" runs $kind\\vbatessary-check.exe --pause"
 else
   bad "Start menu: no shortcut to $kind\\vbatessary-check.exe --pause at $shortcut"
