@@ -4,8 +4,8 @@
 # path as here, with the Linux simulator the differential test compares against, so the suite runs
 # exactly as it would on this machine. Exit status: ctest's in the guest, or boot.sh's.
 # usage: ctest.sh <preset> <time limit in seconds>
-# TESSARY_GUEST_CTEST_ARGS: more arguments for ctest in the guest ("-R check_test" runs one test,
-# with the fixtures it needs).
+# TESSARY_GUEST_CTEST_ARGS: more arguments for ctest in the guest, as shell words there
+# ('-R "check_test|package.msi"' runs those tests, with the fixtures they need).
 set -eu
 cd "$(dirname "$0")/../.."
 src=$(pwd)
