@@ -1,6 +1,7 @@
 #include "module.h"
 
 #include "module_objects.h"
+#include "text.h"
 #include "variant.h"
 
 namespace tessary {
@@ -13,18 +14,7 @@ HINSTANCE instance = nullptr;  // set once by DllMain
 
 HINSTANCE moduleInstance() noexcept { return instance; }
 
-std::wstring modulePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD n = GetModuleFileNameW(instance, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
+std::wstring modulePath() { return win32::modulePath(instance); }
 
 void lockModule(bool lock) noexcept {
   if (lock) InterlockedIncrement(&locks);

@@ -42,6 +42,9 @@ class Bstr {
   BSTR b_ = nullptr;
 };
 
+// The full path of a loaded module (nullptr: the program's own file), whatever its length.
+std::wstring modulePath(HMODULE module);
+
 // "{XXXXXXXX-...}" of a GUID.
 std::wstring guidText(const GUID& g);
 

@@ -10,6 +10,7 @@
 namespace check {
 namespace {
 
+using win32::modulePath;
 using win32::narrow;
 using win32::widen;
 
@@ -31,19 +32,6 @@ std::wstring lowerW(std::wstring s) {
 }
 
 }  // namespace
-
-std::wstring modulePath(HMODULE module) {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
 
 std::wstring folderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/") + 1); }
 

@@ -27,7 +27,6 @@ class WindowsMachine : public Machine {
   HKEY open(Hive hive, Bits view, const std::string& key) const;
 };
 
-std::wstring modulePath(HMODULE module);  // nullptr: this program
 std::wstring folderOf(const std::wstring& path);  // with its final backslash
 
 // What COM does to create an in-process class, step by step, so that each step's failure is

@@ -113,7 +113,7 @@ int run(const std::vector<std::wstring>& args) {
   check::WindowsMachine machine;
   std::string out;
   if (repair) {
-    std::wstring dll = check::folderOf(check::modulePath(nullptr)) + L"vbatessary.dll";
+    std::wstring dll = check::folderOf(win32::modulePath(nullptr)) + L"vbatessary.dll";
     bool beside = GetFileAttributesW(dll.c_str()) != INVALID_FILE_ATTRIBUTES;
     if (auto refusal = check::repairRefusal(msiInstalled(), machine.elevated(), beside)) {
       write(stderr, "vbatessary-check --repair: refused: " + *refusal + "\n");
