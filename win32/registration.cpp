@@ -164,7 +164,11 @@ HRESULT registerAll() {
 
   win32::ComPtr<ITypeLib> lib;
   HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put());
-  if (SUCCEEDED(hr)) hr = RegisterTypeLibForUser(lib.get(), const_cast<OLECHAR*>(path.c_str()), nullptr);
+  // HELPDIR is shared by both bitnesses. Left to itself, Wine's oleaut32 fills it only when it
+  // creates the library's key (the first bitness registered wins); named, it is written each
+  // time, so the last registration decides on every platform, as the installers expect.
+  std::wstring helpDir = path.substr(0, path.find_last_of(L'\\'));
+  if (SUCCEEDED(hr)) hr = RegisterTypeLibForUser(lib.get(), const_cast<OLECHAR*>(path.c_str()), helpDir.data());
   if (FAILED(hr)) return hr;
 
   const Path addin = addinKey();

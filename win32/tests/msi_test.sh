@@ -309,7 +309,8 @@ if [ "$kind" = x64 ]; then
   fi
 fi
 
-# What regsvr32 writes for the same files, in the same places, is what the MSI wrote.
+# What regsvr32 writes for the same files, in the same places, is what the MSI wrote. The halves
+# register in install.cmd's order, x86 first, so the shared keys end with the machine's own DLL's.
 mkdir -p "$dest/x86" "$dest/x64"
 cp "${dlls[0]}" "$dest/x86/vbatessary.dll"
 [ "$kind" = x64 ] && cp "$own" "$dest/x64/vbatessary.dll"
