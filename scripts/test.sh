@@ -94,7 +94,7 @@ took fuzz
 
 begin win64
 # Its package test installs the 32-bit DLL beside the 64-bit one, as on 64-bit Windows.
-if build win64 win64 && build win64 win32 && cmake --build --preset win32 --target vbatessary vbatessary-check; then
+if build win64 win64 && build win64 win32 && cmake --build --preset win32 --target vbatessary vbatessary-check vbatessary-checkw; then
   ctest_suite win64 win64 "here, 64-bit loader"
 fi
 took win64

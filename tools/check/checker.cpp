@@ -54,6 +54,20 @@ std::vector<Bits> views(Machine& m) {
   return {Bits::x86};
 }
 
+const std::string Classes = "Software\\Classes\\";
+std::string clsidKey() { return Classes + "CLSID\\" + id::ConnectClsid; }
+std::string serverKey() { return clsidKey() + "\\InprocServer32"; }
+
+// A server's file as COM takes it: environment variables expanded, surrounding quotes removed.
+std::string serverFile(Machine& m, const RegValue& path) {
+  std::string file = path.kind == RegValue::Kind::ExpandString ? m.expand(path.text) : path.text;
+  if (file.size() > 1 && file.front() == '"' && file.back() == '"') file = file.substr(1, file.size() - 2);
+  return file;
+}
+
+const char* const EnableFix =
+    "start \"Enable vba Tessary for me\" from the Start menu (or \"vbatessary-check.exe --enable-user\")";
+
 // Office's own bitness: Click-to-Run's Platform, MSI Office's Outlook\Bitness, else the PE
 // header of the programs App Paths names.
 void addOffice(std::vector<Office>& offices, Office o) {
@@ -63,6 +77,141 @@ void addOffice(std::vector<Office>& offices, Office o) {
 }
 
 }  // namespace
+
+Bits nativeView(Machine& m) { return m.windows64() ? Bits::x64 : Bits::x86; }
+
+const char* const ActiveSetupInstall =
+    "SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\{9C3E5A71-2B84-4D6F-A1E9-5F7B3C2D8E40}";
+const char* const ActiveSetupRemoval =
+    "SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\{9C3E5A71-2B84-4D6F-A1E9-5F7B3C2D8E41}";
+
+bool validVersion(const std::string& v) {
+  size_t fields = 0, digits = 0;
+  for (char c : v + ",") {
+    if (c == ',') {
+      if (digits == 0 || ++fields > 4) return false;
+      digits = 0;
+    } else if (c < '0' || c > '9' || ++digits > 9) {
+      return false;
+    }
+  }
+  return true;
+}
+
+int compareVersions(const std::string& a, const std::string& b) {
+  size_t i = 0, j = 0;
+  while (i < a.size() || j < b.size()) {
+    auto field = [](const std::string& s, size_t& at) {
+      unsigned long long n = 0;
+      while (at < s.size() && s[at] != ',') {
+        if (s[at] >= '0' && s[at] <= '9' && n < 1000000000000ull) n = n * 10 + static_cast<unsigned>(s[at] - '0');
+        ++at;
+      }
+      if (at < s.size()) ++at;
+      return n;
+    };
+    unsigned long long x = field(a, i), y = field(b, j);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
+}
+
+bool machineClass(Machine& m, Bits b) {
+  RegValue path = m.value(Hive::Machine, b, serverKey(), "");
+  return path.isText() && !path.text.empty();
+}
+
+bool machineInstall(Machine& m, const std::string& ownDll) {
+  if (m.keyExists(Hive::Machine, nativeView(m), ActiveSetupInstall)) return true;
+  RegValue path = m.value(Hive::Machine, m.own(), serverKey(), "");
+  if (!path.isText() || lower(serverFile(m, path)) != lower(ownDll)) return false;
+  for (const char* folder : {"%ProgramFiles%", "%ProgramFiles(x86)%", "%ProgramW6432%"}) {
+    std::string dir = lower(m.expand(folder));
+    if (dir.empty() || dir.find('%') != std::string::npos) continue;
+    if (dir.back() != '\\') dir += '\\';
+    if (lower(ownDll).rfind(dir, 0) == 0) return true;
+  }
+  return false;
+}
+
+std::vector<Enabled> enableUser(Machine& m) {
+  std::vector<Enabled> done;
+  std::vector<Bits> list = views(m);
+  std::reverse(list.begin(), list.end());  // x86 first
+  bool any = false;
+  for (Bits b : list) any = any || machineClass(m, b);
+  for (Bits b : list) {
+    if (!any || !machineClass(m, b)) {
+      done.push_back({b, Enabled::State::NoMachineClass});
+      continue;
+    }
+    const std::string key = listKey(b);
+    bool wrote = false, failed = false;
+    auto ensure = [&](const char* name, const RegValue& want, bool differs) {
+      if (!differs) return;
+      wrote = true;
+      failed = !m.setValue(Hive::User, b, key, name, want) || failed;
+    };
+    RegValue friendly = m.value(Hive::User, b, key, "FriendlyName");
+    ensure("FriendlyName", {RegValue::Kind::String, id::FriendlyName, 0, 1},
+           friendly.kind != RegValue::Kind::String || friendly.text != id::FriendlyName);
+    RegValue description = m.value(Hive::User, b, key, "Description");
+    ensure("Description", {RegValue::Kind::String, id::Description, 0, 1},
+           description.kind != RegValue::Kind::String || description.text != id::Description);
+    // A DWORD is the user's choice in the Add-In Manager (0 unticked): kept.
+    ensure("LoadBehavior", {RegValue::Kind::Dword, "", id::LoadBehavior, 4},
+           m.value(Hive::User, b, key, "LoadBehavior").kind != RegValue::Kind::Dword);
+    done.push_back({b, failed ? Enabled::State::Failed : wrote ? Enabled::State::Written : Enabled::State::AlreadyThere});
+  }
+  // Enabled again: a later removal's clean-up must run again for this user.
+  if (any && m.keyExists(Hive::User, nativeView(m), ActiveSetupRemoval)) m.deleteKey(Hive::User, nativeView(m), ActiveSetupRemoval);
+  return done;
+}
+
+std::string line(const Enabled& e) {
+  const std::string where = "HKCU\\" + listKey(e.bits);
+  switch (e.state) {
+    case Enabled::State::Written: return std::string(name(e.bits)) + ": written " + where + " for " + office(e.bits);
+    case Enabled::State::AlreadyThere: return std::string(name(e.bits)) + ": already there " + where;
+    case Enabled::State::NoMachineClass:
+      return std::string(name(e.bits)) + ": no installation for all users for " + office(e.bits);
+    case Enabled::State::Failed: return std::string(name(e.bits)) + ": could not write " + where;
+  }
+  return {};
+}
+
+int exitStatus(const std::vector<Enabled>& done) {
+  bool enabled = false;
+  for (const Enabled& e : done) {
+    if (e.state == Enabled::State::Failed) return 1;
+    enabled = enabled || e.state != Enabled::State::NoMachineClass;
+  }
+  return enabled ? 0 : 1;
+}
+
+// Only what every Windows has, since the add-in's files are gone by then. The user's marker of the
+// install entry goes first, so a later install runs again. The records go only when this user has
+// no per-user classes of the add-in in either view: a per-user installation owns them then. Each
+// step follows the one before by `if errorlevel`, which cmd honours where `||` may not.
+std::string removalStubPath(const std::string& systemFolder) {
+  std::string folder = systemFolder;
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  const std::string perUserClass = quoted(std::string("HKCU\\Software\\Classes\\CLSID\\") + id::ConnectClsid);
+  return quoted(folder + "\\cmd.exe") + " /d /c reg delete " + quoted(std::string("HKCU\\") + ActiveSetupInstall) +
+         " /f >nul 2>&1 & reg query " + perUserClass + " /reg:64 >nul 2>&1 & if errorlevel 1 reg query " +
+         perUserClass + " /reg:32 >nul 2>&1 & if errorlevel 1 (reg delete " + quoted("HKCU\\" + listKey(Bits::x86)) +
+         " /f & reg delete " + quoted("HKCU\\" + listKey(Bits::x64)) + " /f)";
+}
+
+bool markRemoved(Machine& m, const std::string& version, const std::string& systemFolder) {
+  if (!validVersion(version)) return false;
+  const Bits view = nativeView(m);
+  auto text = [](std::string s) { return RegValue{RegValue::Kind::String, std::move(s), 0, 1}; };
+  bool ok = m.setValue(Hive::Machine, view, ActiveSetupRemoval, "", text("vba Tessary (removed)"));
+  ok = m.setValue(Hive::Machine, view, ActiveSetupRemoval, "IsInstalled", {RegValue::Kind::Dword, "", 1, 4}) && ok;
+  ok = m.setValue(Hive::Machine, view, ActiveSetupRemoval, "Version", text(version)) && ok;
+  return m.setValue(Hive::Machine, view, ActiveSetupRemoval, "StubPath", text(removalStubPath(systemFolder))) && ok;
+}
 
 std::vector<Office> findOffices(Machine& m) {
   std::vector<Office> found;
@@ -121,20 +270,30 @@ std::string meaning(long hresult) {
 
 namespace {
 
+// Where COM found the class's server, and whether a per-user key hides the machine's class.
+struct Found {
+  std::string file;
+  Hive hive = Hive::User;
+  bool shadows = false;
+};
+
 // The checks of one bitness, in their order; each later one may lean on what an earlier found.
 class Checks {
  public:
   Checks(Machine& m, Bits b, const std::vector<Office>& offices, std::vector<Check>& out)
-      : m_(m), b_(b), offices_(offices), out_(out) {}
+      : m_(m), b_(b), offices_(offices), out_(out),
+        activeSetup_(m.keyExists(Hive::Machine, nativeView(m), ActiveSetupInstall)),
+        machineClass_(machineClass(m, b)) {}
 
   void run() {
     officeCheck();
     bool record = recordCheck();
     loadBehaviorCheck(record);
-    std::optional<std::string> path = classCheck();
-    bool file = fileCheck(path);
-    bool machine = machineCheck(file ? path : std::nullopt);
-    loadCheck(machine ? path : std::nullopt);
+    activeSetupCheck();
+    std::optional<Found> found = classCheck();
+    bool file = fileCheck(found);
+    bool machine = machineCheck(file ? found : std::nullopt);
+    loadCheck(machine ? std::optional<std::string>(found->file) : std::nullopt);
     vbaCheck();
     runningCheck();
     elevatedCheck();
@@ -147,6 +306,21 @@ class Checks {
   std::string repairFix() const {
     return std::string("run install.cmd again, or \"") + name(b_) + "\\vbatessary-check.exe --repair\"";
   }
+  // What mends a class or file that COM found: the per-user registration hiding the machine's
+  // is removed, the machine's own is repaired as administrator, a per-user one registered again.
+  std::string fixFor(const std::optional<Found>& f) const {
+    if (f && f->shadows)
+      return std::string("remove the per-user registration that hides the one for all users: uninstall the per-user "
+                         "vba Tessary, or delete HKCU\\Software\\Classes\\") +
+             id::ProgId + " and HKCU\\" + clsidKey();
+    if (f && f->hive == Hive::Machine)
+      return "repair vba Tessary for all users, as an administrator: Settings > Apps > vba Tessary > Modify";
+    return repairFix();
+  }
+  static std::string shadowNote(const std::optional<Found>& f) {
+    return f && f->shadows ? "; this per-user registration hides the one for all users" : "";
+  }
+  bool machineInstall() const { return activeSetup_ || machineClass_; }
 
   void officeCheck() {
     std::string seen;
@@ -164,12 +338,13 @@ class Checks {
   bool recordCheck() {
     const std::string key = listKey(b_);
     const std::string where = "HKCU\\" + key;
+    // An installation for all users writes each user's record at logon, or when asked.
+    const std::string fix = machineInstall() ? std::string(EnableFix) : repairFix();
     if (m_.keyExists(Hive::User, b_, key)) {
       RegValue friendly = m_.value(Hive::User, b_, key, "FriendlyName");
       RegValue description = m_.value(Hive::User, b_, key, "Description");
       if (!friendly.isText() || friendly.text.empty()) {
-        add("record", Status::Warn, where + " has no FriendlyName: the Add-In Manager lists it without a name",
-            repairFix());
+        add("record", Status::Warn, where + " has no FriendlyName: the Add-In Manager lists it without a name", fix);
         return true;
       }
       std::string detail = where + ": " + quoted(friendly.text);
@@ -177,7 +352,6 @@ class Checks {
       add("record", Status::Ok, detail);
       return true;
     }
-    const std::string fix = repairFix();
     for (Bits view : views(m_))
       if (m_.keyExists(Hive::Machine, view, key)) {
         add("record", Status::Fail,
@@ -185,14 +359,19 @@ class Checks {
             "register it as the user who runs Office, without elevation: " + fix);
         return false;
       }
-    if (m_.keyExists(Hive::User, other(b_), listKey(other(b_)))) {
+    if (m_.keyExists(Hive::User, other(b_), listKey(other(b_))) && !machineClass_) {
       add("record", Status::Fail,
           "listed only under " + listName(other(b_)) + ", which " + office(other(b_)) + " reads; " + office(b_) +
               " reads " + listName(b_),
           std::string("register the ") + name(b_) + " DLL: " + fix);
       return false;
     }
-    add("record", Status::Fail, "not registered: no " + where, "install vba Tessary (the MSI, or install.cmd from the zip)");
+    if (machineInstall())
+      add("record", Status::Fail,
+          "no " + where + ": vba Tessary is installed for all users, but this user's record is not written yet", fix);
+    else
+      add("record", Status::Fail, "not registered: no " + where,
+          "install vba Tessary (the MSI, or install.cmd from the zip)");
     return false;
   }
 
@@ -221,82 +400,112 @@ class Checks {
     }
   }
 
-  // The class as COM finds it in this bitness's view, HKCU before HKLM; its server's path.
-  std::optional<std::string> classCheck() {
-    const std::string classes = "Software\\Classes\\";
-    const std::string view = std::string(b_ == Bits::x86 && m_.windows64() ? "32-bit" : b_ == Bits::x86 ? "" : "64-bit");
-    const std::string inView = view.empty() ? "" : " in the " + view + " registry view";
-    for (Hive hive : {Hive::User, Hive::Machine}) {
-      RegValue clsid = m_.value(hive, b_, classes + id::ProgId + "\\CLSID", "");
-      if (!clsid.present()) continue;
-      const char* where = hive == Hive::User ? "per user" : "for the machine";
-      if (!clsid.isText() || lower(clsid.text) != lower(id::ConnectClsid)) {
-        add("class", Status::Fail,
-            std::string(id::ProgId) + " leads to " + (clsid.isText() ? quoted(clsid.text) : "a value of the wrong type") +
-                ", not " + id::ConnectClsid,
-            repairFix());
-        return std::nullopt;
-      }
-      const std::string server = classes + "CLSID\\" + id::ConnectClsid + "\\InprocServer32";
-      RegValue path = m_.value(hive, b_, server, "");
-      if (!path.isText() || path.text.empty()) {
-        add("class", Status::Fail,
-            std::string(id::ConnectClsid) + " has no InprocServer32 file" + inView + " (0x80040154: class not registered)",
-            repairFix());
-        return std::nullopt;
-      }
-      std::string file = path.kind == RegValue::Kind::ExpandString ? m_.expand(path.text) : path.text;
-      if (file.size() > 1 && file.front() == '"' && file.back() == '"') file = file.substr(1, file.size() - 2);
-      RegValue threading = m_.value(hive, b_, server, "ThreadingModel");
-      std::string detail = std::string(id::ProgId) + ", " + id::ConnectClsid + ", registered " + where + inView;
-      if (threading.isText() && lower(threading.text) == "apartment")
-        add("class", Status::Ok, detail + ", ThreadingModel Apartment");
-      else
-        add("class", Status::Warn,
-            detail + ", ThreadingModel " + (threading.isText() ? quoted(threading.text) : "missing") +
-                ", not Apartment: the editor calls it from one thread only",
-            repairFix());
-      return file;
-    }
-    add("class", Status::Fail,
-        std::string(id::ProgId) + " is not registered" + inView + " (0x80040154: class not registered)", repairFix());
-    return std::nullopt;
+  // Windows runs the installation's entry once a user, at logon, when the user's copy of its
+  // Version is missing or lower than the machine's.
+  void activeSetupCheck() {
+    if (!activeSetup_) return;
+    const Bits view = nativeView(m_);
+    RegValue want = m_.value(Hive::Machine, view, ActiveSetupInstall, "Version");
+    RegValue have = m_.value(Hive::User, view, ActiveSetupInstall, "Version");
+    const std::string wanted = want.isText() ? want.text : "";
+    bool ran = m_.keyExists(Hive::User, view, ActiveSetupInstall) &&
+               (wanted.empty() || (have.isText() && compareVersions(have.text, wanted) >= 0));
+    if (ran)
+      add("activesetup", Status::Ok,
+          "the installation for all users has set up this user" + (have.isText() ? " (Version " + have.text + ")" : ""));
+    else
+      add("activesetup", Status::Warn,
+          "not yet run for this user: it runs at the next logon" +
+              (have.isText() ? " (this user has Version " + have.text + ", the machine " + wanted + ")" : ""),
+          EnableFix);
   }
 
-  bool fileCheck(const std::optional<std::string>& path) {
-    if (!path) {
+  // The class as COM finds it in this bitness's view: HKCU\Software\Classes over HKLM's, the
+  // ProgID key from the hive that has it, then the CLSID key from the hive that has it.
+  std::optional<Found> classCheck() {
+    const std::string view = std::string(b_ == Bits::x86 && m_.windows64() ? "32-bit" : b_ == Bits::x86 ? "" : "64-bit");
+    const std::string inView = view.empty() ? "" : " in the " + view + " registry view";
+    auto hiveOf = [&](const std::string& key) { return m_.keyExists(Hive::User, b_, key) ? Hive::User : Hive::Machine; };
+    const std::string progId = Classes + id::ProgId;
+    Found found;
+    found.hive = hiveOf(progId);
+    found.shadows = found.hive == Hive::User && machineClass_;
+    RegValue clsid = m_.value(found.hive, b_, progId + "\\CLSID", "");
+    if (!clsid.present()) {
+      add("class", Status::Fail,
+          std::string(id::ProgId) + " is not registered" + inView + " (0x80040154: class not registered)" + shadowNote(found),
+          fixFor(found));
+      return std::nullopt;
+    }
+    if (!clsid.isText() || lower(clsid.text) != lower(id::ConnectClsid)) {
+      add("class", Status::Fail,
+          std::string(id::ProgId) + " leads to " + (clsid.isText() ? quoted(clsid.text) : "a value of the wrong type") +
+              ", not " + id::ConnectClsid + shadowNote(found),
+          fixFor(found));
+      return std::nullopt;
+    }
+    found.hive = hiveOf(clsidKey());
+    found.shadows = found.shadows || (found.hive == Hive::User && machineClass_);
+    RegValue path = m_.value(found.hive, b_, serverKey(), "");
+    if (!path.isText() || path.text.empty()) {
+      add("class", Status::Fail,
+          std::string(id::ConnectClsid) + " has no InprocServer32 file" + inView + " (0x80040154: class not registered)" +
+              shadowNote(found),
+          fixFor(found));
+      return std::nullopt;
+    }
+    found.file = serverFile(m_, path);
+    RegValue threading = m_.value(found.hive, b_, serverKey(), "ThreadingModel");
+    std::string detail = std::string(id::ProgId) + ", " + id::ConnectClsid + inView + ": the editor loads the one " +
+                         (found.hive == Hive::User ? "registered per user" : "for all users (the machine)");
+    if (found.shadows) detail += "; one for all users is there too, and the per-user one wins for this user";
+    if (threading.isText() && lower(threading.text) == "apartment")
+      add("class", Status::Ok, detail + ", ThreadingModel Apartment");
+    else
+      add("class", Status::Warn,
+          detail + ", ThreadingModel " + (threading.isText() ? quoted(threading.text) : "missing") +
+              ", not Apartment: the editor calls it from one thread only",
+          fixFor(found));
+    return found;
+  }
+
+  bool fileCheck(const std::optional<Found>& found) {
+    if (!found) {
       add("file", Status::Skip, "no registered file");
       return false;
     }
-    if (!m_.fileExists(*path)) {
-      add("file", Status::Fail, "the registered file " + *path + " does not exist (moved or deleted)",
-          "run the check beside the DLL you keep: " + repairFix());
+    const std::string& path = found->file;
+    if (!m_.fileExists(path)) {
+      add("file", Status::Fail, "the registered file " + path + " does not exist (moved or deleted)" + shadowNote(found),
+          found->shadows || found->hive == Hive::Machine ? fixFor(found)
+                                                         : "run the check beside the DLL you keep: " + repairFix());
       return false;
     }
-    if (auto zone = m_.zoneIdentifier(*path)) {
+    if (auto zone = m_.zoneIdentifier(path)) {
       auto at = zone->find("ZoneId=");
       int id = at == std::string::npos ? -1 : std::atoi(zone->c_str() + at + 7);
       if (id >= 3) {
         add("file", Status::Fail,
-            *path + " is marked as downloaded from the Internet (Zone.Identifier, ZoneId=" + std::to_string(id) +
+            path + " is marked as downloaded from the Internet (Zone.Identifier, ZoneId=" + std::to_string(id) +
                 ") and may be blocked",
             "unblock it: the file's Properties > General > Unblock, or Unblock-File in PowerShell");
         return true;
       }
     }
-    add("file", Status::Ok, *path);
+    add("file", Status::Ok, path);
     return true;
   }
 
-  bool machineCheck(const std::optional<std::string>& path) {
-    if (!path) {
+  bool machineCheck(const std::optional<Found>& found) {
+    if (!found) {
       add("machine", Status::Skip, "no file to read");
       return false;
     }
-    auto machine = m_.peMachine(*path);
+    const std::string& path = found->file;
+    auto machine = m_.peMachine(path);
     std::uint16_t want = b_ == Bits::x86 ? 0x14c : 0x8664;
     if (!machine) {
-      add("machine", Status::Fail, *path + " is no Windows DLL", repairFix());
+      add("machine", Status::Fail, path + " is no Windows DLL" + shadowNote(found), fixFor(found));
       return false;
     }
     if (*machine == want) {
@@ -308,8 +517,10 @@ class Checks {
                        : *machine == 0xAA64 ? "an ARM64"
                                             : "a foreign (machine " + hex(*machine).substr(6) + ")";
     add("machine", Status::Fail,
-        *path + " is " + kind + " DLL; " + office(b_) + " loads only " + (b_ == Bits::x86 ? "32-bit" : "64-bit") + " DLLs",
-        std::string("register the ") + name(b_) + " vbatessary.dll: " + repairFix());
+        path + " is " + kind + " DLL; " + office(b_) + " loads only " + (b_ == Bits::x86 ? "32-bit" : "64-bit") + " DLLs" +
+            shadowNote(found),
+        found->shadows || found->hive == Hive::Machine ? fixFor(found)
+                                                       : std::string("register the ") + name(b_) + " vbatessary.dll: " + repairFix());
     return false;
   }
 
@@ -400,6 +611,8 @@ class Checks {
   Bits b_;
   const std::vector<Office>& offices_;
   std::vector<Check>& out_;
+  bool activeSetup_;
+  bool machineClass_;
 };
 
 }  // namespace
@@ -435,14 +648,15 @@ Result run(Machine& m) {
   return r;
 }
 
-std::optional<std::string> repairRefusal(bool msiInstalled, std::optional<bool> elevated, bool dllBeside) {
-  if (msiInstalled)
+std::optional<std::string> repairRefusal(bool msiInstalled, std::optional<bool> elevated, bool dllBeside,
+                                         bool machineInstall) {
+  if (msiInstalled && !machineInstall)
     return "vba Tessary was installed by its MSI: repair it there (Settings > Apps > vba Tessary > Modify, "
            "or msiexec /fa with the MSI), or uninstall it before using the zip";
   if (elevated.value_or(false))
     return "this window is elevated: a registration made here would land in the account that elevated it; "
            "run --repair from a normal window, as the user who runs Office";
-  if (!dllBeside) return "there is no vbatessary.dll beside this program to register";
+  if (!dllBeside && !machineInstall) return "there is no vbatessary.dll beside this program to register";
   return std::nullopt;
 }
 

@@ -60,7 +60,44 @@ class Machine {
   // The running Excel, Word, Access and PowerPoint processes.
   virtual std::vector<Process> offices() = 0;
   virtual std::optional<bool> elevated() = 0;  // this process
+  // Writes a String or Dword value, creating its key; false when the registry refused.
+  virtual bool setValue(Hive hive, Bits view, const std::string& key, const std::string& name, const RegValue& v) = 0;
+  // Deletes a key and its subkeys; true when it is gone (or was never there).
+  virtual bool deleteKey(Hive hive, Bits view, const std::string& key) = 0;
 };
+
+// The registry view Windows' own components (Active Setup) read: 64-bit on 64-bit Windows.
+Bits nativeView(Machine& m);
+
+// Active Setup, which writes each user's add-in records for an installation for all users: the
+// entry that runs --enable-user at logon, and the one a removal leaves to delete them again.
+extern const char* const ActiveSetupInstall;  // SOFTWARE\Microsoft\Active Setup\Installed Components\{...40}
+extern const char* const ActiveSetupRemoval;  // ...\{...41}
+// "1,0,57": one to four comma-separated decimal fields.
+bool validVersion(const std::string& v);
+// Field by field, numerically; a missing field counts as 0. <0, 0, >0.
+int compareVersions(const std::string& a, const std::string& b);
+
+// The class registered for all users in that bitness's view (HKLM\Software\Classes).
+bool machineClass(Machine& m, Bits b);
+// An installation for all users: its Active Setup entry, or the machine's class of this program's
+// bitness naming `ownDll` (the DLL beside this program) under a Program Files folder.
+bool machineInstall(Machine& m, const std::string& ownDll);
+
+// --enable-user: this user's add-in records for each bitness the machine has a class for.
+struct Enabled {
+  Bits bits;
+  enum class State { Written, AlreadyThere, NoMachineClass, Failed } state;
+};
+std::vector<Enabled> enableUser(Machine& m);
+std::string line(const Enabled& e);  // what --enable-user prints for it
+int exitStatus(const std::vector<Enabled>& done);  // 0 written or there, 1 otherwise
+
+// The command the removal's Active Setup entry runs as each user: deletes both records and the
+// user's marker of the install entry. `systemFolder` holds cmd.exe.
+std::string removalStubPath(const std::string& systemFolder);
+// --machine-uninstalled: writes the removal entry in HKLM's native view; false when it could not.
+bool markRemoved(Machine& m, const std::string& version, const std::string& systemFolder);
 
 struct Office {
   Bits bits;
@@ -74,7 +111,7 @@ const char* name(Status s);
 
 struct Check {
   Bits bits;
-  std::string id;  // office, record, loadbehavior, class, file, machine, load, vba, running, elevated
+  std::string id;  // office, record, loadbehavior, activesetup, class, file, machine, load, vba, running, elevated
   Status status;
   std::string detail;
   std::string fix;  // empty when there is nothing to do
@@ -103,8 +140,9 @@ struct Result {
 Result run(Machine& m);
 
 // Why --repair must not run, or nothing when it may.
+// On an installation for all users --repair only writes this user's records.
 std::optional<std::string> repairRefusal(bool msiInstalled, std::optional<bool> elevated,
-                                         bool dllBeside);
+                                         bool dllBeside, bool machineInstall = false);
 
 // The report: one line a check and the verdict, or one JSON object.
 std::string text(const Result& r, const std::string& version);

@@ -39,9 +39,13 @@ Bits WindowsMachine::own() const { return sizeof(void*) == 8 ? Bits::x64 : Bits:
 
 bool WindowsMachine::windows64() const { return own() == Bits::x64 || isWow64(); }
 
+REGSAM WindowsMachine::viewFlag(Bits view) const {
+  if (!windows64()) return 0;
+  return view == Bits::x64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
 HKEY WindowsMachine::open(Hive hive, Bits view, const std::string& key) const {
-  REGSAM sam = KEY_READ;
-  if (windows64()) sam |= view == Bits::x64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+  REGSAM sam = KEY_READ | viewFlag(view);
   HKEY k = nullptr;
   if (RegOpenKeyExW(hive == Hive::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, widen(key).c_str(), 0, sam, &k) !=
       ERROR_SUCCESS)
@@ -88,6 +92,39 @@ bool WindowsMachine::keyExists(Hive hive, Bits view, const std::string& key) {
   HKEY k = open(hive, view, key);
   if (k) RegCloseKey(k);
   return k != nullptr;
+}
+
+bool WindowsMachine::setValue(Hive hive, Bits view, const std::string& key, const std::string& name, const RegValue& v) {
+  HKEY k = nullptr;
+  if (RegCreateKeyExW(hive == Hive::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, widen(key).c_str(), 0, nullptr, 0,
+                      KEY_SET_VALUE | viewFlag(view), nullptr, &k, nullptr) != ERROR_SUCCESS)
+    return false;
+  std::wstring valueName = widen(name);
+  const wchar_t* n = valueName.empty() ? nullptr : valueName.c_str();
+  LSTATUS rc = ERROR_INVALID_PARAMETER;
+  if (v.kind == RegValue::Kind::Dword) {
+    DWORD d = v.dword;
+    rc = RegSetValueExW(k, n, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&d), sizeof d);
+  } else if (v.isText()) {
+    std::wstring text = widen(v.text);
+    rc = RegSetValueExW(k, n, 0, v.kind == RegValue::Kind::String ? REG_SZ : REG_EXPAND_SZ,
+                        reinterpret_cast<const BYTE*>(text.c_str()), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  }
+  RegCloseKey(k);
+  return rc == ERROR_SUCCESS;
+}
+
+bool WindowsMachine::deleteKey(Hive hive, Bits view, const std::string& key) {
+  HKEY root = hive == Hive::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+  std::wstring name = widen(key);
+  HKEY k = nullptr;
+  LSTATUS rc = RegOpenKeyExW(root, name.c_str(), 0, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE | viewFlag(view), &k);
+  if (rc == ERROR_FILE_NOT_FOUND) return true;
+  if (rc != ERROR_SUCCESS) return false;
+  rc = RegDeleteTreeW(k, nullptr);  // its subkeys and values; the key itself below, in the same view
+  RegCloseKey(k);
+  if (rc == ERROR_SUCCESS) rc = RegDeleteKeyExW(root, name.c_str(), viewFlag(view), 0);
+  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
 
 std::string WindowsMachine::expand(const std::string& text) {
@@ -146,9 +183,13 @@ Creation WindowsMachine::create(Bits bits, const std::string& path) {
       c.how = "this Windows is 32-bit";
       return c;
     }
+    // The copy beside that DLL (an installation for all users keeps each bitness in its own
+    // Program Files folder), else the one in the zip's sibling x86/x64 folder.
+    std::wstring beside = folderOf(widen(path)) + L"vbatessary-check.exe";
     std::wstring folder = folderOf(self);
     std::wstring parent = folderOf(folder.substr(0, folder.size() - 1));
     program = parent + widen(name(bits)) + L"\\vbatessary-check.exe";
+    if (peMachine(narrow(beside)) == (bits == Bits::x86 ? 0x14c : 0x8664)) program = beside;
     if (GetFileAttributesW(fileName(narrow(program)).c_str()) == INVALID_FILE_ATTRIBUTES) {
       c.how = "no " + narrow(program) + " beside this program";
       return c;

@@ -22,9 +22,12 @@ class WindowsMachine : public Machine {
   Creation create(Bits bits, const std::string& path) override;
   std::vector<Process> offices() override;
   std::optional<bool> elevated() override;
+  bool setValue(Hive hive, Bits view, const std::string& key, const std::string& name, const RegValue& v) override;
+  bool deleteKey(Hive hive, Bits view, const std::string& key) override;
 
  private:
   HKEY open(Hive hive, Bits view, const std::string& key) const;
+  REGSAM viewFlag(Bits view) const;
 };
 
 std::wstring folderOf(const std::wstring& path);  // with its final backslash

@@ -1,10 +1,13 @@
 // vbatessary-check.exe: tells why vba Tessary does or does not load in the VBA editor, from
-// outside Office. Changes nothing unless asked (--repair).
+// outside Office. Changes nothing unless asked (--repair, --enable-user, --machine-uninstalled).
+// Built twice: the console program, and vbatessary-checkw.exe without a console, which Active
+// Setup starts at logon.
 #include <windows.h>
 // after windows.h
 #include <conio.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -16,7 +19,9 @@
 
 namespace {
 
-const char* const Usage = "usage: vbatessary-check [--json] [--repair] [--pause] | --log on|off\n";
+const char* const Usage =
+    "usage: vbatessary-check [--json] [--repair] [--pause] | --enable-user [--pause] | --log on|off\n"
+    "       | --machine-uninstalled <version>\n";
 const wchar_t* const SettingsKey = L"Software\\VB and VBA Program Settings\\vbatessary\\Settings";
 
 // UTF-8 to a pipe or file; a console takes the text as UTF-16 whatever its code page.
@@ -90,9 +95,50 @@ int setLog(const std::wstring& state) {
   return 0;
 }
 
+// --pause: the window a shortcut opened stays until a key is pressed.
+void waitIf(bool pause) {
+#ifdef TESSARY_CHECK_WINDOWLESS
+  pause = false;  // no console to wait in
+#endif
+  if (!pause) return;
+  write(stdout, "Press a key to close this window.\n");
+  _getwch();
+}
+
+// This user's add-in records for an installation for all users: a line a bitness to `out`,
+// `prefix` before each; why nothing was written to `err`.
+int enableUser(check::Machine& machine, const std::string& prefix, std::string& out, std::string& err) {
+  std::vector<check::Enabled> done = check::enableUser(machine);
+  for (const check::Enabled& e : done) out += prefix + check::line(e) + "\n";
+  bool none = std::all_of(done.begin(), done.end(),
+                          [](const check::Enabled& e) { return e.state == check::Enabled::State::NoMachineClass; });
+  if (none) err += "vbatessary-check: no installation of vba Tessary for all users was found; nothing written\n";
+  return check::exitStatus(done);
+}
+
+// Run as SYSTEM by the MSI's removal: each user's records go at that user's next logon.
+int machineUninstalled(const std::wstring& version) {
+  if (!check::validVersion(win32::narrow(version))) {
+    write(stderr, "vbatessary-check --machine-uninstalled: \"" + win32::narrow(version) +
+                      "\" is no version (one to four comma-separated numbers, as 1,0,57)\n");
+    return 1;
+  }
+  wchar_t system[MAX_PATH];
+  UINT n = GetSystemDirectoryW(system, MAX_PATH);
+  check::WindowsMachine machine;
+  if (n == 0 || n >= MAX_PATH || !check::markRemoved(machine, win32::narrow(version), win32::narrow(std::wstring(system, n)))) {
+    write(stderr, "vbatessary-check --machine-uninstalled: HKLM\\" + std::string(check::ActiveSetupRemoval) +
+                      " could not be written\n");
+    return 1;
+  }
+  write(stdout, "written HKLM\\" + std::string(check::ActiveSetupRemoval) + "\n");
+  return 0;
+}
+
 int run(const std::vector<std::wstring>& args) {
   if (args.size() == 3 && args[1] == L"--log" && (args[2] == L"on" || args[2] == L"off")) return setLog(args[2]);
-  bool json = false, repair = false, pause = false;
+  if (args.size() == 3 && args[1] == L"--machine-uninstalled") return machineUninstalled(args[2]);
+  bool json = false, repair = false, pause = false, enable = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::wstring& a = args[i];
     if (a == L"--create" && i + 1 < args.size() && args.size() == 3) return static_cast<int>(check::createFrom(args[i + 1]));
@@ -102,6 +148,8 @@ int run(const std::vector<std::wstring>& args) {
       repair = true;
     } else if (a == L"--pause") {
       pause = true;
+    } else if (a == L"--enable-user") {
+      enable = true;
     } else if (a == L"--help" || a == L"-h" || a == L"/?") {
       write(stdout, Usage);
       return 0;
@@ -110,44 +158,66 @@ int run(const std::vector<std::wstring>& args) {
       return 2;
     }
   }
+  if (enable && (json || repair)) {
+    write(stderr, std::string("vbatessary-check: --enable-user takes only --pause\n") + Usage);
+    return 2;
+  }
   check::WindowsMachine machine;
   std::string out;
+  if (enable) {
+    std::string err;
+    int status = enableUser(machine, "", out, err);
+    write(stdout, out);
+    if (!err.empty()) write(stderr, err);
+    waitIf(pause);
+    return status;
+  }
   if (repair) {
     std::wstring dll = check::folderOf(win32::modulePath(nullptr)) + L"vbatessary.dll";
     bool beside = GetFileAttributesW(dll.c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (auto refusal = check::repairRefusal(msiInstalled(), machine.elevated(), beside)) {
+    bool forAll = check::machineInstall(machine, win32::narrow(dll));
+    if (auto refusal = check::repairRefusal(msiInstalled(), machine.elevated(), beside, forAll)) {
       write(stderr, "vbatessary-check --repair: refused: " + *refusal + "\n");
       return 1;
     }
-    HRESULT hr = check::registerBeside(dll);
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
-    std::string line = "repair: " + std::string(SUCCEEDED(hr) ? "registered " : "could not register ") +
-                       win32::narrow(dll) + " for " + check::office(machine.own()) +
-                       (SUCCEEDED(hr) ? "" : std::string(" (") + code + ": " + check::meaning(hr) + ")") + "\n";
-    if (json)
-      write(stderr, line);
-    else
-      out += line;
-    if (FAILED(hr)) {
-      write(stdout, out);
-      return 1;
+    if (forAll) {
+      // Installed for all users: the classes are the machine's; only this user's records are written.
+      std::string lines, err;
+      int status = enableUser(machine, "repair: ", lines, err);
+      if (json)
+        write(stderr, lines + err);
+      else
+        out += lines + err;
+      if (status != 0) {
+        write(stdout, out);
+        return 1;
+      }
+    } else {
+      HRESULT hr = check::registerBeside(dll);
+      char code[16];
+      std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
+      std::string line = "repair: " + std::string(SUCCEEDED(hr) ? "registered " : "could not register ") +
+                         win32::narrow(dll) + " for " + check::office(machine.own()) +
+                         (SUCCEEDED(hr) ? "" : std::string(" (") + code + ": " + check::meaning(hr) + ")") + "\n";
+      if (json)
+        write(stderr, line);
+      else
+        out += line;
+      if (FAILED(hr)) {
+        write(stdout, out);
+        return 1;
+      }
     }
   }
   check::Result result = check::run(machine);
   result.log = readLog();
   out += json ? check::json(result, TESSARY_VERSION_TEXT) : check::text(result, TESSARY_VERSION_TEXT);
   write(stdout, out);
-  if (pause) {
-    write(stdout, "Press a key to close this window.\n");
-    _getwch();
-  }
+  waitIf(pause);
   return result.ok() ? 0 : 1;
 }
 
-}  // namespace
-
-int main() {
+int entry() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   std::vector<std::wstring> args(argv, argv + argc);
@@ -159,3 +229,11 @@ int main() {
     return 1;
   }
 }
+
+}  // namespace
+
+#ifdef TESSARY_CHECK_WINDOWLESS
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return entry(); }
+#else
+int main() { return entry(); }
+#endif

@@ -1,12 +1,14 @@
 // vbatessary-check.exe in the test prefix, as a user runs it from a normal window (the limited
 // half of Wine's administrator token): with Office's keys made here and the DLL registered by
 // regsvr32 every check passes; each broken registration fails its own check and exits 1;
-// --repair mends a moved file, and refuses while the MSI owns the installation or elevated.
+// --repair mends a moved file, and refuses while the MSI owns the installation or elevated;
+// installed for all users, the windowless program writes this user's records only.
 // usage: check_test [<the other bitness's vbatessary.dll>]
 #include <windows.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "check.h"
 
@@ -19,6 +21,10 @@ const wchar_t* const List = Is64 ? L"Software\\Microsoft\\VBA\\VBE\\6.0\\Addins6
 const wchar_t* const OtherList = Is64 ? L"Software\\Microsoft\\VBA\\VBE\\6.0\\Addins\\VBATessary.Connect"
                                       : L"Software\\Microsoft\\VBA\\VBE\\6.0\\Addins64\\VBATessary.Connect";
 const wchar_t* const Server = L"Software\\Classes\\CLSID\\{BF58B135-96A1-4809-BA5C-8B9637E56DAB}\\InprocServer32";
+const wchar_t* const ProgIdKey = L"Software\\Classes\\VBATessary.Connect";
+const wchar_t* const ClassKey = L"Software\\Classes\\CLSID\\{BF58B135-96A1-4809-BA5C-8B9637E56DAB}";
+const wchar_t* const Removal =
+    L"SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\{9C3E5A71-2B84-4D6F-A1E9-5F7B3C2D8E41}";
 const wchar_t* const C2R = L"SOFTWARE\\Microsoft\\Office\\ClickToRun\\Configuration";
 const wchar_t* const Vba = L"SOFTWARE\\Microsoft\\VBA";
 // A user whose name is not ASCII, as the folder the release was unpacked to.
@@ -30,6 +36,38 @@ void setText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstr
 }
 void setDword(HKEY root, const wchar_t* key, const wchar_t* name, DWORD v) {
   RegSetKeyValueW(root, key, name, REG_DWORD, &v, sizeof v);
+}
+
+// The registry views of the machine's classes: both on 64-bit Windows.
+std::vector<REGSAM> views() {
+  BOOL wow = FALSE;
+  if (Is64 || (IsWow64Process(GetCurrentProcess(), &wow) && wow)) return {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+  return {0};
+}
+
+void setMachineText(REGSAM view, const std::wstring& key, const wchar_t* name, const std::wstring& text) {
+  HKEY k = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &k, nullptr)) return;
+  RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), static_cast<DWORD>((text.size() + 1) * 2));
+  RegCloseKey(k);
+}
+
+bool keyIn(HKEY root, REGSAM view, const wchar_t* key) {
+  HKEY k = nullptr;
+  if (RegOpenKeyExW(root, key, 0, KEY_READ | view, &k) != ERROR_SUCCESS) return false;
+  RegCloseKey(k);
+  return true;
+}
+
+// The PE header's subsystem: 2 a window program, 3 a console program.
+int subsystem(const std::wstring& path) {
+  unsigned char buf[1024] = {};
+  DWORD n = 0;
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ReadFile(h, buf, sizeof buf, &n, nullptr);
+  CloseHandle(h);
+  DWORD pe = buf[0x3C] | buf[0x3D] << 8;
+  return pe + 0x5E < n ? buf[pe + 0x5C] | buf[pe + 0x5D] << 8 : -1;
 }
 
 std::string utf8(const std::wstring& w) {
@@ -131,7 +169,18 @@ void tidy() {
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Office\\ClickToRun");
   RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, Vba, L"Vbe71DllPath");
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\vba Tessary");
-  for (const wchar_t* f : {L"\\vbatessary.dll", L"\\vbatessary-check.exe", L"\\other.dll"}) DeleteFileW((Folder + f).c_str());
+  for (REGSAM view : views()) {
+    RegDeleteKeyExW(HKEY_CURRENT_USER, Removal, view, 0);
+    for (const wchar_t* key : {ProgIdKey, ClassKey, Removal}) {
+      HKEY k = nullptr;
+      if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS | view, &k)) continue;
+      RegDeleteTreeW(k, nullptr);
+      RegCloseKey(k);
+      RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key, view, 0);
+    }
+  }
+  for (const wchar_t* f : {L"\\vbatessary.dll", L"\\vbatessary-check.exe", L"\\vbatessary-checkw.exe", L"\\other.dll"})
+    DeleteFileW((Folder + f).c_str());
   DeleteFileW((Root + L"\\VBE7.DLL").c_str());
   RemoveDirectoryW(Folder.c_str());
   RemoveDirectoryW(Root.c_str());
@@ -255,6 +304,42 @@ int main(int argc, char** argv) {
   CHECK_EQ(repaired.code, 0u);
   CHECK(repaired.is("file", "ok") && repaired.has(utf8(dll)));
   if (check::failures()) std::printf("%s\n%s\n%s\n", refused.out.c_str(), elevated.out.c_str(), repaired.out.c_str());
+
+  // Installed for all users: the classes only in HKLM; the windowless program, as Active Setup
+  // starts it at logon, writes this user's records and no class; the editor then loads the machine's.
+  run(regsvr32() + L"/u \"" + dll + L"\"", false);
+  RegDeleteTreeW(HKEY_CURRENT_USER, List);
+  for (REGSAM view : views()) {
+    setMachineText(view, ProgIdKey + std::wstring(L"\\CLSID"), nullptr, L"{BF58B135-96A1-4809-BA5C-8B9637E56DAB}");
+    setMachineText(view, ClassKey + std::wstring(L"\\InprocServer32"), nullptr, view == KEY_WOW64_32KEY ? other : dll);
+    setMachineText(view, ClassKey + std::wstring(L"\\InprocServer32"), L"ThreadingModel", L"Apartment");
+  }
+  CHECK(copy(check::besideProgram(L"vbatessary-checkw.exe"), Folder + L"\\vbatessary-checkw.exe"));
+  CHECK_EQ(subsystem(Folder + L"\\vbatessary-checkw.exe"), 2);
+  CHECK_EQ(subsystem(Folder + L"\\vbatessary-check.exe"), 3);
+  setText(HKEY_CURRENT_USER, Removal, L"Version", L"1,0,50");  // a former removal's marker, which must go
+  CHECK_EQ(run(L"\"" + Folder + L"\\vbatessary-checkw.exe\" --enable-user").code, 0u);
+  CHECK(!keyIn(HKEY_CURRENT_USER, views()[0], Removal));
+  for (const wchar_t* key : views().size() == 2 ? std::vector<const wchar_t*>{List, OtherList} : std::vector<const wchar_t*>{List}) {
+    DWORD behavior = 0, n = sizeof behavior;
+    CHECK(RegGetValueW(HKEY_CURRENT_USER, key, L"LoadBehavior", RRF_RT_REG_DWORD, nullptr, &behavior, &n) == ERROR_SUCCESS &&
+          behavior == 3);
+  }
+  for (REGSAM view : views()) CHECK(!keyIn(HKEY_CURRENT_USER, view, ProgIdKey) && !keyIn(HKEY_CURRENT_USER, view, ClassKey));
+  Run again = checker(L"--enable-user");
+  CHECK(again.code == 0 && again.has(utf8(Bits) + ": already there HKCU\\Software\\Microsoft\\VBA"));
+  Run forAll = checker(L"--json");
+  if (!CHECK(forAll.code == 0 && forAll.is("class", "ok") && forAll.has("for all users (the machine)") && forAll.is("load", "ok")))
+    std::printf("%s\n%s\n", again.out.c_str(), forAll.out.c_str());
+  // The removal's entry, its command run as the user would at the next logon: both records go.
+  CHECK_EQ(checker(L"--machine-uninstalled 1,0,57", false).code, 0u);
+  CHECK_EQ(checker(L"--machine-uninstalled 1.0", false).code, 1u);
+  wchar_t stub[1024] = L"";
+  DWORD stubSize = sizeof stub;
+  CHECK(RegGetValueW(HKEY_LOCAL_MACHINE, Removal, L"StubPath", RRF_RT_REG_SZ | (views()[0] == KEY_WOW64_64KEY ? RRF_SUBKEY_WOW6464KEY : 0), nullptr,
+                     stub, &stubSize) == ERROR_SUCCESS);
+  run(stub);
+  CHECK(!keyIn(HKEY_CURRENT_USER, 0, List) && !keyIn(HKEY_CURRENT_USER, 0, OtherList));
 
   CHECK_EQ(checker(L"--no-such-flag").code, 2u);
   tidy();

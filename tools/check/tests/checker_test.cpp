@@ -7,6 +7,7 @@
 #include <map>
 #include <tuple>
 
+#include "addin/identity.h"
 #include "checker.h"
 
 namespace check {
@@ -20,6 +21,8 @@ const std::string Server = "Software\\Classes\\CLSID\\{BF58B135-96A1-4809-BA5C-8
 const std::string C2R = "SOFTWARE\\Microsoft\\Office\\ClickToRun\\Configuration";
 const std::string Dll64 = "C:\\Users\\Jürgen\\AppData\\Local\\vbaTessary\\x64\\vbatessary.dll";
 const std::string Dll32 = "C:\\Users\\Jürgen\\AppData\\Local\\vbaTessary\\x86\\vbatessary.dll";
+const std::string MachineDll64 = "C:\\Program Files\\vba Tessary\\vbatessary.dll";
+const std::string MachineDll32 = "C:\\Program Files (x86)\\vba Tessary\\vbatessary.dll";
 
 RegValue text(std::string s) { return {RegValue::Kind::String, std::move(s), 0, 1}; }
 RegValue dword(std::uint32_t d) { return {RegValue::Kind::Dword, "", d, 4}; }
@@ -36,6 +39,7 @@ class FakeMachine : public Machine {
   std::vector<Process> running;
   std::optional<bool> elevatedSelf = false;
   std::vector<std::pair<Bits, std::string>> created;
+  std::vector<std::string> writes;  // "HKCU x64 key\\name", "delete HKCU x64 key"
 
   void set(Hive h, Bits view, const std::string& key, const std::string& name, RegValue v) { keys[{h, view, key}][name] = v; }
   // HKCU\Software outside Classes and the whole of a 32-bit Windows are one view.
@@ -64,12 +68,29 @@ class FakeMachine : public Machine {
     return v == k->second.end() ? RegValue{} : v->second;
   }
   bool keyExists(Hive h, Bits view, const std::string& key) override {
-    return keys.count({h, win64 ? view : Bits::x86, key}) != 0;
+    for (const auto& [k, values] : keys)  // a key exists when it, or a key under it, has values
+      if (std::get<0>(k) == h && std::get<1>(k) == (win64 ? view : Bits::x86) &&
+          (std::get<2>(k) == key || std::get<2>(k).rfind(key + "\\", 0) == 0))
+        return true;
+    return false;
+  }
+  static std::string where(Hive h, Bits view, const std::string& key) {
+    return std::string(h == Hive::User ? "HKCU " : "HKLM ") + name(view) + " " + key;
+  }
+  bool setValue(Hive h, Bits view, const std::string& key, const std::string& name, const RegValue& v) override {
+    writes.push_back(where(h, view, key) + "\\" + name);
+    set(h, win64 ? view : Bits::x86, key, name, v);
+    return true;
+  }
+  bool deleteKey(Hive h, Bits view, const std::string& key) override {
+    writes.push_back("delete " + where(h, view, key));
+    keys.erase({h, win64 ? view : Bits::x86, key});
+    return true;
   }
   std::string expand(const std::string& s) override {
     std::string out = s;
     if (auto at = out.find("%LOCALAPPDATA%"); at != std::string::npos) out.replace(at, 14, "C:\\Users\\Jürgen\\AppData\\Local");
-    return out;
+    return out == "%ProgramFiles%" ? "C:\\Program Files" : out;
   }
   bool fileExists(const std::string& path) override { return files.count(path) != 0; }
   std::optional<std::string> zoneIdentifier(const std::string& path) override {
@@ -97,6 +118,26 @@ FakeMachine healthy() {
   m.set(Hive::Machine, Bits::x64, "SOFTWARE\\Microsoft\\VBA", "Vbe71DllPath", text("C:\\VBA\\VBE7.DLL"));
   m.files["C:\\VBA\\VBE7.DLL"] = 0x8664;
   m.registerDll(Bits::x64, Dll64);
+  return m;
+}
+
+// healthy()'s Office with vba Tessary installed for all users: both classes in HKLM, and Active
+// Setup has written this user's records.
+FakeMachine machineWide() {
+  FakeMachine m = healthy();
+  m.keys.erase({Hive::User, Bits::x64, ProgIdKey});
+  m.keys.erase({Hive::User, Bits::x64, Server});
+  for (auto [b, dll] : {std::pair(Bits::x64, MachineDll64), std::pair(Bits::x86, MachineDll32)}) {
+    m.set(Hive::Machine, b, ProgIdKey, "", text("{BF58B135-96A1-4809-BA5C-8B9637E56DAB}"));
+    m.set(Hive::Machine, b, Server, "", text(dll));
+    m.set(Hive::Machine, b, Server, "ThreadingModel", text("Apartment"));
+    m.files[dll] = b == Bits::x86 ? 0x14c : 0x8664;
+    const std::string record = b == Bits::x86 ? Record32 : Record64;
+    m.shared(Hive::User, record, "FriendlyName", text(addin::identity::FriendlyName));
+    m.shared(Hive::User, record, "Description", text(addin::identity::Description));
+  }
+  m.set(Hive::Machine, Bits::x64, ActiveSetupInstall, "Version", text("1,0,57"));
+  m.set(Hive::User, Bits::x64, ActiveSetupInstall, "Version", text("1,0,57"));
   return m;
 }
 
@@ -191,6 +232,28 @@ TEST(Checker, EachFaultIsNamedByItsCheck) {
       {"Excel running elevated", [](FakeMachine& m) { m.running.push_back({"EXCEL.EXE", 42, Bits::x64, true}); },
        "elevated", Status::Warn},
       {"this check elevated", [](FakeMachine& m) { m.elevatedSelf = true; }, "elevated", Status::Warn},
+      {"installed for all users", [](FakeMachine& m) { m = machineWide(); }, "class", Status::Ok,
+       "the editor loads the one for all users (the machine)"},
+      {"installed for all users and per user", [](FakeMachine& m) { m = machineWide(), m.registerDll(Bits::x64, Dll64); },
+       "class", Status::Ok, "registered per user; one for all users is there too, and the per-user one wins"},
+      {"installed for all users, this user not yet set up",
+       [](FakeMachine& m) {
+         m = machineWide();
+         m.keys.erase({Hive::User, Bits::x64, ActiveSetupInstall});
+         m.keys.erase({Hive::User, Bits::x64, Record64}), m.keys.erase({Hive::User, Bits::x86, Record64});
+       },
+       "record", Status::Fail, "-> start \"Enable vba Tessary for me\" from the Start menu"},
+      {"set up by an older version (1,0,9 < 1,0,57)",
+       [](FakeMachine& m) { m = machineWide(), m.set(Hive::User, Bits::x64, ActiveSetupInstall, "Version", text("1,0,9")); },
+       "activesetup", Status::Warn, "not yet run for this user: it runs at the next logon"},
+      {"a per-user registration hides the machine's and names a missing file",
+       [](FakeMachine& m) {
+         m = machineWide();
+         m.set(Hive::User, Bits::x64, ProgIdKey, "", text("{BF58B135-96A1-4809-BA5C-8B9637E56DAB}"));
+         m.set(Hive::User, Bits::x64, Server, "", text(Dll64));
+         m.files.erase(Dll64);
+       },
+       "file", Status::Fail, "this per-user registration hides the one for all users"},
   };
   for (const Case& c : cases) {
     FakeMachine m = healthy();
@@ -199,7 +262,7 @@ TEST(Checker, EachFaultIsNamedByItsCheck) {
     EXPECT_EQ(statusOf(r, Bits::x64, c.id), c.status) << c.what;
     for (const Check& k : r.checks)
       if (k.id == c.id) {
-        EXPECT_NE(k.detail.find(c.says), std::string::npos) << c.what << ": " << k.detail;
+        EXPECT_NE((k.detail + " -> " + k.fix).find(c.says), std::string::npos) << c.what << ": " << k.detail << " -> " << k.fix;
       }
     int failed = 0;
     for (const Check& k : r.checks) {
@@ -309,6 +372,106 @@ TEST(Checker, RepairRefusesWhatItMustNotTouch) {
   EXPECT_NE(repairRefusal(false, false, false)->find("no vbatessary.dll"), std::string::npos);
   EXPECT_FALSE(repairRefusal(false, false, true));
   EXPECT_FALSE(repairRefusal(false, std::nullopt, true));
+  // For all users: only this user's records are written, no DLL registered.
+  EXPECT_FALSE(repairRefusal(false, false, false, true));
+  FakeMachine m = machineWide();
+  m.keys.erase({Hive::Machine, Bits::x64, ActiveSetupInstall});
+  EXPECT_TRUE(machineInstall(m, MachineDll64));
+  EXPECT_FALSE(machineInstall(m, Dll64));
+}
+
+// --enable-user: what it writes for this user, and that a second run writes nothing.
+TEST(Checker, EnableUserWritesOnlyWhatIsMissing) {
+  auto record = [](Bits b, std::vector<const char*> names) {
+    std::vector<std::string> w;
+    for (const char* n : names) w.push_back(std::string("HKCU ") + name(b) + " " + (b == Bits::x86 ? Record32 : Record64) + "\\" + n);
+    return w;
+  };
+  auto join = [](std::vector<std::string> a, const std::vector<std::string>& b) { return a.insert(a.end(), b.begin(), b.end()), a; };
+  const std::string unmark = std::string("delete HKCU x64 ") + ActiveSetupRemoval;
+  struct Case {
+    const char* what;
+    std::function<void(FakeMachine&)> setup;
+    std::vector<std::string> writes;
+    std::string lines;
+    int exit;
+  };
+  const Case cases[] = {
+      {"no records yet, a removal's marker left",
+       [](FakeMachine& m) {
+         for (auto key : {Record32, Record64}) m.keys.erase({Hive::User, Bits::x86, key}), m.keys.erase({Hive::User, Bits::x64, key});
+         m.set(Hive::User, Bits::x64, ActiveSetupRemoval, "Version", text("1,0,50"));
+       },
+       join(join(record(Bits::x86, {"FriendlyName", "Description", "LoadBehavior"}),
+                 record(Bits::x64, {"FriendlyName", "Description", "LoadBehavior"})), {unmark}),
+       "x86: written HKCU\\" + Record32 + " for 32-bit Office\nx64: written HKCU\\" + Record64 + " for 64-bit Office\n", 0},
+      {"the user unticked it: LoadBehavior 0 kept", [](FakeMachine& m) { m.shared(Hive::User, Record32, "LoadBehavior", dword(0)); },
+       record(Bits::x86, {}), "x86: already there HKCU\\" + Record32 + "\nx64: already there HKCU\\" + Record64 + "\n", 0},
+      {"LoadBehavior as text, an old description",
+       [](FakeMachine& m) {
+         m.shared(Hive::User, Record64, "LoadBehavior", text("3"));
+         m.shared(Hive::User, Record32, "Description", text("old"));
+       },
+       join(record(Bits::x86, {"Description"}), record(Bits::x64, {"LoadBehavior"})),
+       "x86: written HKCU\\" + Record32 + " for 32-bit Office\nx64: written HKCU\\" + Record64 + " for 64-bit Office\n", 0},
+      {"installed per user only", [](FakeMachine& m) { m = healthy(), m.set(Hive::User, Bits::x64, ActiveSetupRemoval, "", text("")); },
+       {}, "x86: no installation for all users for 32-bit Office\nx64: no installation for all users for 64-bit Office\n", 1},
+      {"32-bit Windows: x86 only",
+       [](FakeMachine& m) {
+         FakeMachine full = m;
+         m = FakeMachine{};
+         m.win64 = false;
+         m.keys[{Hive::Machine, Bits::x86, Server}] = full.keys[{Hive::Machine, Bits::x86, Server}];
+       },
+       record(Bits::x86, {"FriendlyName", "Description", "LoadBehavior"}),
+       "x86: written HKCU\\" + Record32 + " for 32-bit Office\n", 0},
+  };
+  for (const Case& c : cases) {
+    FakeMachine m = machineWide();
+    for (Bits b : {Bits::x86, Bits::x64}) m.shared(Hive::User, b == Bits::x86 ? Record32 : Record64, "LoadBehavior", dword(3));
+    c.setup(m);
+    std::vector<Enabled> done = enableUser(m);
+    std::string lines;
+    for (const Enabled& e : done) lines += line(e) + "\n";
+    EXPECT_EQ(m.writes, c.writes) << c.what;
+    EXPECT_EQ(lines, c.lines) << c.what;
+    EXPECT_EQ(exitStatus(done), c.exit) << c.what;
+    m.writes.clear();
+    enableUser(m);
+    EXPECT_TRUE(m.writes.empty()) << c.what << ": a second run writes nothing";
+    if (c.exit == 0) {
+      Result r = run(m);
+      for (Bits b : r.checked) EXPECT_EQ(statusOf(r, b, "record"), Status::Ok) << c.what;
+    }
+  }
+}
+
+// The clean-up a removal leaves for each user deletes exactly both records and the user's marker.
+TEST(Checker, RemovalEntryDeletesExactlyTheRecordsAndTheMarker) {
+  FakeMachine m = healthy();
+  for (const char* bad : {"", "1,0,x", "1,,2", "1,2,3,4,5", "1.0.57"}) EXPECT_FALSE(markRemoved(m, bad, "C:\\Windows\\system32")) << bad;
+  EXPECT_TRUE(m.writes.empty());
+  ASSERT_TRUE(markRemoved(m, "1,0,57", "C:\\Windows\\system32\\"));
+  EXPECT_EQ(m.value(Hive::Machine, Bits::x64, ActiveSetupRemoval, "").text, "vba Tessary (removed)");
+  EXPECT_EQ(m.value(Hive::Machine, Bits::x64, ActiveSetupRemoval, "IsInstalled").dword, 1u);
+  EXPECT_EQ(m.value(Hive::Machine, Bits::x64, ActiveSetupRemoval, "Version").text, "1,0,57");
+  std::string stub = m.value(Hive::Machine, Bits::x64, ActiveSetupRemoval, "StubPath").text;
+  const std::string head = "\"C:\\Windows\\system32\\cmd.exe\" /d /c ";
+  ASSERT_EQ(stub.rfind(head, 0), 0u) << stub;
+  // Every key it deletes, and whether the per-user class was asked for in both views before it.
+  std::vector<std::pair<std::string, bool>> deleted;
+  const std::string perUser = "reg query \"HKCU\\Software\\Classes\\CLSID\\{BF58B135-96A1-4809-BA5C-8B9637E56DAB}\"";
+  for (size_t at = stub.find("reg delete \"HKCU\\"); at != std::string::npos; at = stub.find("reg delete \"HKCU\\", at + 1)) {
+    size_t end = stub.find("\" /f", at);
+    ASSERT_NE(end, std::string::npos) << stub;
+    std::string before = stub.substr(0, at);
+    bool guarded = before.find(perUser + " /reg:64") != std::string::npos &&
+                   before.find(perUser + " /reg:32") != std::string::npos &&
+                   before.rfind("if errorlevel 1 (") != std::string::npos;
+    deleted.emplace_back(stub.substr(at + 17, end - at - 17), guarded);
+  }
+  EXPECT_EQ(deleted, (std::vector<std::pair<std::string, bool>>{{ActiveSetupInstall, false}, {Record32, true}, {Record64, true}}))
+      << stub;
 }
 
 TEST(Checker, LoadFailuresSayWhatTheirCodeMeans) {
