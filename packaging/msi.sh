@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# The per-user MSI: no elevation, files under %LOCALAPPDATA%\Programs\vbaTessary\x86 and \x64 (each
-# DLL with the vbatessary-check.exe built beside it), a Start-menu shortcut to the checker, and as
-# registry rows exactly what each DLL's DllRegisterServer writes for its own bitness (class, ProgID,
-# type library, interface, the editor's add-in record). The names and ids come from the add-in's
-# identity header, the one place the DLL takes them from; win32/tests/msi_test.sh compares the rows
-# with what regsvr32 writes, and msi_check.sh reads the tables as Windows Installer's rules want them.
+# Builds the MSIs from the WiX sources in wix/ with wixl, then sets with msibuild what wixl 0.101
+# cannot write. Per user (peruser.wxs): no elevation, files under %LOCALAPPDATA%\Programs\vbaTessary,
+# as HKCU rows exactly what each DLL's DllRegisterServer writes. For all users (permachine.wxs):
+# files under Program Files, the classes in HKLM, each user's record written by Active Setup. The
+# names and ids come from the add-in's identity header, the one place the DLL takes them from, and
+# reach the sources as wixl variables; win32/tests/msi_test.sh compares the rows with what regsvr32
+# writes, and msi_check.sh reads the tables as Windows Installer's rules want them.
 # usage: msi.sh <version.build, as "1.00.57"> x64 <out.msi> <32-bit dll> <64-bit dll>
 #        msi.sh <version.build> x86 <out.msi> <32-bit dll>
-#        msi.sh <version.build> wxs-x64|wxs-x86 <out.wxs> ...   (the WiX source only, for checks)
+#        msi.sh <version.build> allusers-x64|allusers-x86 <out.msi> <dlls as above>
 #        msi.sh file-version <PE file>   (its version resource's file version and language, if any)
 set -euo pipefail
 shopt -u patsub_replacement 2>/dev/null || true  # "&" in a replacement is itself
@@ -39,24 +40,27 @@ if [ "${1:-}" = file-version ]; then
   exit 0
 fi
 
-[ $# -ge 4 ] || fail "usage: msi.sh <version.build> x64|x86 <out.msi> <32-bit dll> [<64-bit dll>]"
+[ $# -ge 4 ] || fail "usage: msi.sh <version.build> [allusers-]x64|x86 <out.msi> <32-bit dll> [<64-bit dll>]"
 version=$1
 kind=$2
 out=$3
 dll86=$4
 dll64=${5:-}
-wxsOnly=
+allUsers=
 case $kind in
-wxs-*) wxsOnly=1; kind=${kind#wxs-} ;;
+allusers-*) allUsers=1; kind=${kind#allusers-} ;;
 esac
 case $kind in
 x64) [ -n "$dll64" ] || fail "x64 needs the 64-bit DLL as well" ;;
 x86) dll64= ;;
-*) fail "unknown kind $kind (x64 or x86)" ;;
+*) fail "unknown kind $kind (x64, x86, allusers-x64 or allusers-x86)" ;;
 esac
+# Beside each DLL the checker, and for all users its windowless twin, which Active Setup runs.
+programs=(vbatessary-check.exe)
+[ -n "$allUsers" ] && programs+=(vbatessary-checkw.exe)
 for f in "$dll86" $dll64; do
   [ -f "$f" ] || fail "no DLL at $f"
-  [ -f "$(dirname "$f")/vbatessary-check.exe" ] || fail "no vbatessary-check.exe beside $f"
+  for p in "${programs[@]}"; do [ -f "$(dirname "$f")/$p" ] || fail "no $p beside $f"; done
 done
 
 # "1.00.57" is product version 1.0.57: Windows Installer compares the first three fields, so the
@@ -96,205 +100,53 @@ for v in ProgId Clsid LibId Iid FriendlyName Description LoadBehavior HelpString
   [ -n "${!v}" ] || fail "no $v"
 done
 
-# XML attribute text: markup characters and line ends as references.
-xml() {
-  local s=$1
-  s=${s//&/&amp;}
-  s=${s//</&lt;}
-  s=${s//>/&gt;}
-  s=${s//\"/&quot;}
-  s=${s//$'\r'/&#13;}
-  s=${s//$'\n'/&#10;}
-  printf '%s' "$s"
-}
-
 # Every build is a product of its own: a new product code each time, so that a later build of the
 # same version is a major upgrade (the Upgrade table takes in the same version) and never "another
 # version of this product is already installed" (1638).
 ProductCode="{$(tr a-f A-F </proc/sys/kernel/random/uuid)}"
 # Fixed for the life of the product: the MSIs of every build upgrade each other through it. The
 # x86 MSI does not install on 64-bit Windows, and the x64 one not on 32-bit, so the two never meet.
-UpgradeCode='{6F1D5A0E-2C47-4B8E-9A53-7E0C4D2B9A61}'
-# The bitness of the Windows the package is for: its checker is the shortcut's, its DLL's folder
-# the type library's HELPDIR.
-machine=$kind
-
-# value <key> <name or ""> <type string|integer> <value> [keypath]
-value() {
-  local name=
-  [ -n "$2" ] && name=" Name=\"$(xml "$2")\""
-  local keyPath=
-  [ -n "${5:-}" ] && keyPath=' KeyPath="yes"'
-  printf '          <RegistryValue Root="HKCU" Key="%s"%s Type="%s" Value="%s"%s />\n' \
-    "$(xml "$1")" "$name" "$3" "$(xml "$4")" "$keyPath"
-}
-
-c="Software\\Classes\\CLSID\\$Clsid" p="Software\\Classes\\$ProgId"
-t="Software\\Classes\\TypeLib\\$LibId\\1.0" i="Software\\Classes\\Interface\\$Iid"
-
-# The rows DllRegisterServer of one bitness writes in keys of its own registry view: its add-in
-# list, its class (CLSID and Interface are redirected per view on 64-bit Windows) and its entry of
-# the type library. Its own file and folder are given as MSI references.
-rows() {
-  local bits=$1 file=$2 list=Addins
-  [ "$bits" = 64 ] && list=Addins64
-  local a="$AddinsRoot\\$list\\$ProgId"
-  value "$a" FriendlyName string "$FriendlyName" keypath
-  value "$a" Description string "$Description"
-  value "$a" LoadBehavior integer "$LoadBehavior"
-  value "$c" "" string "$ProgId"
-  value "$c\\InprocServer32" "" string "[#$file]"
-  value "$c\\InprocServer32" ThreadingModel string Apartment
-  value "$c\\ProgID" "" string "$ProgId"
-  value "$c\\TypeLib" "" string "$LibId"
-  value "$t\\0\\win$bits" "" string "[#$file]"
-  value "$i" "" string "$Interface"
-  value "$i\\ProxyStubClsid" "" string '{00020424-0000-0000-C000-000000000046}'
-  value "$i\\ProxyStubClsid32" "" string '{00020424-0000-0000-C000-000000000046}'
-  value "$i\\TypeLib" "" string "$LibId"
-  value "$i\\TypeLib" Version string 1.0
-}
-
-# What both bitnesses' DllRegisterServer write to the same keys (the ProgID and the type library
-# are shared by both views): one component of its own, so that no bitness's component takes away
-# what the other still needs. The type library as RegisterTypeLibForUser enters it: FLAGS are the
-# library's own flags as loaded from a file (LIBFLAG_FHASDISKIMAGE), HELPDIR the folder of the DLL
-# registered last, the machine's own.
-shared() {
-  value "$p" "" string "$ProgId" keypath
-  value "$p\\CLSID" "" string "$Clsid"
-  value "$t" "" string "$HelpString"
-  value "$t\\FLAGS" "" string 8
-  value "$t\\HELPDIR" "" string "[Dir$machine]"
-}
-
-# half <x86|x64> <component guid>
-half() {
-  local h=$1 bits=32 win64=no
-  [ "$h" = x64 ] && bits=64 win64=yes
-  cat <<EOF
-        <Directory Id="Dir$h" Name="$h">
-          <Component Id="Addin$h" Guid="$2" Win64="$win64">
-            <File Id="Dll$h" Name="VBATES~1.DLL|vbatessary.dll" Source="$h/vbatessary.dll" />
-            <File Id="Check$h" Name="VBATES~1.EXE|vbatessary-check.exe" Source="$h/vbatessary-check.exe" />
-$(rows $bits "Dll$h")
-            <RemoveFolder Id="RemoveDir$h" On="uninstall" />
-          </Component>
-        </Directory>
-EOF
-}
-
-win64=no
-[ "$kind" = x64 ] && win64=yes
-# Component ids differ between the packages where what they hold does.
-if [ "$kind" = x64 ]; then
-  sharedGuid='{2A7C4E19-93D5-4B61-8F0A-6C1E5D3B7A92}' menuGuid='{C4E81B3A-5F27-4D96-A0B3-8E2F61D7C945}'
+# The packages for all users have an upgrade code of their own: the two kinds never replace each
+# other (one user's installation is not an administrator's to take away).
+if [ -n "$allUsers" ]; then
+  UpgradeCode='{A4C7E913-5B2D-4F86-9E1A-3D8B6F0C2E75}'
 else
-  sharedGuid='{7D3B9F52-1E84-4C0A-B6D7-2F5A8C1E3B64}' menuGuid='{9B2E6D41-7A3C-4F85-8D19-5C0B3E7A2F16}'
+  UpgradeCode='{6F1D5A0E-2C47-4B8E-9A53-7E0C4D2B9A61}'
 fi
-
-wxs() {
-  cat <<EOF
-<?xml version="1.0" encoding="utf-8"?>
-<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="$ProductCode" Name="vba Tessary" Language="1033" Version="$productVersion"
-           Manufacturer="vba Tessary project" UpgradeCode="$UpgradeCode">
-    <Package InstallerVersion="500" Compressed="yes" InstallScope="perUser"
-             Description="vba Tessary $version ($kind), an add-in for the VBA editor of Office"
-             Comments="Per-user installation; no administrator rights needed." />
-    <!-- Every earlier build, of the same version too, is replaced; a later one stops the install. -->
-    <Upgrade Id="$UpgradeCode">
-      <UpgradeVersion Minimum="0.0.0" IncludeMinimum="yes" Maximum="$productVersion" IncludeMaximum="yes" Property="TESSARY_REPLACES" />
-      <UpgradeVersion Minimum="$productVersion" IncludeMinimum="no" OnlyDetect="yes" Property="TESSARY_NEWER_FOUND" />
-    </Upgrade>
-    <Condition Message="A newer version of vba Tessary is already installed. Remove it first (Settings &gt; Apps) to install this one.">NOT TESSARY_NEWER_FOUND</Condition>
-EOF
-  [ "$kind" = x86 ] && cat <<EOF
-    <Condition Message="This is the installer for 32-bit Windows. On 64-bit Windows install vbatessary-$version-x64.msi: it holds the add-in for both 32- and 64-bit Office.">Installed OR NOT VersionNT64</Condition>
-EOF
-  cat <<EOF
-    <Media Id="1" Cabinet="vbatessary.cab" EmbedCab="yes" />
-    <Icon Id="vbatessary.ico" SourceFile="vbatessary.ico" />
-    <!-- Apps & Features: the README installed beside the DLLs, the folder, the icon. Formatted
-         values need set-property actions; they run as the user, after CostFinalize has resolved
-         INSTALLDIR and before RegisterProduct writes them. -->
-    <CustomAction Id="SetReadme" Property="ARPREADME" Value="[INSTALLDIR]README.txt" Execute="immediate" Impersonate="yes" />
-    <CustomAction Id="SetInstallLocation" Property="ARPINSTALLLOCATION" Value="[INSTALLDIR]" Execute="immediate" Impersonate="yes" />
-    <InstallExecuteSequence>
-      <Custom Action="SetReadme" Sequence="1010" />
-      <Custom Action="SetInstallLocation" Sequence="1020" />
-      <RemoveExistingProducts After="InstallValidate" />
-    </InstallExecuteSequence>
-    <Property Id="ARPPRODUCTICON" Value="vbatessary.ico" />
-    <Property Id="ARPCOMMENTS" Value="$(xml "$FriendlyName"): one-click commands for the VBA editor of Excel, Word, Access and PowerPoint" />
-    <Property Id="ARPNOMODIFY" Value="1" />
-    <Property Id="ARPNOREPAIR" Value="1" />
-    <Directory Id="TARGETDIR" Name="SourceDir">
-      <Directory Id="LocalAppDataFolder">
-        <Directory Id="DirPrograms" Name="Programs">
-          <Component Id="ProgramsFolder" Guid="{5D2C8E91-6A4B-4F3E-B7D0-1E9F2A6C3B58}">
-            <RegistryValue Root="HKCU" Key="Software\\vba Tessary" Name="ProgramsFolder" Type="string" Value="[DirPrograms]" KeyPath="yes" />
-            <RemoveFolder Id="RemovePrograms" On="uninstall" />
-          </Component>
-          <Directory Id="INSTALLDIR" Name="VBATES~1|vbaTessary">
-            <Component Id="Folders" Guid="{0B7E2D64-1F3A-4E59-8C21-5A9D3E6F7B40}">
-              <RegistryValue Root="HKCU" Key="Software\\vba Tessary" Name="InstallFolder" Type="string" Value="[INSTALLDIR]" KeyPath="yes" />
-              <File Id="Readme" Name="README.txt" Source="README.txt" />
-              <RemoveFolder Id="RemoveInstallDir" On="uninstall" />
-            </Component>
-            <Component Id="Shared" Guid="$sharedGuid" Win64="$win64">
-$(shared)
-            </Component>
-$(half x86 '{3C9A61E2-7B4D-4F08-A5E3-2D6B18C4F95A}')
-EOF
-  [ -n "$dll64" ] && half x64 '{8E4F27B9-5D31-4C6A-B0E8-91A73F2C5D16}'
-  cat <<EOF
-          </Directory>
-        </Directory>
-      </Directory>
-      <Directory Id="ProgramMenuFolder">
-        <!-- The checker of the machine's bitness, waiting for a key before its window closes. -->
-        <Component Id="StartMenu" Guid="$menuGuid" Win64="$win64">
-          <RegistryValue Root="HKCU" Key="Software\\vba Tessary" Name="StartMenu" Type="string" Value="[ProgramMenuFolder]" KeyPath="yes" />
-          <Shortcut Id="CheckShortcut" Name="CHECKV~1|Check vba Tessary" Description="Why vba Tessary does or does not load in the VBA editor"
-                    Target="[#Check$machine]" Arguments="--pause" WorkingDirectory="Dir$machine" Icon="vbatessary.ico" Advertise="no" />
-        </Component>
-      </Directory>
-    </Directory>
-    <Feature Id="Addin" Title="vba Tessary" Level="1">
-      <ComponentRef Id="ProgramsFolder" />
-      <ComponentRef Id="Folders" />
-      <ComponentRef Id="Shared" />
-      <ComponentRef Id="Addinx86" />
-EOF
-  [ -n "$dll64" ] && echo '      <ComponentRef Id="Addinx64" />'
-  cat <<EOF
-      <ComponentRef Id="StartMenu" />
-    </Feature>
-  </Product>
-</Wix>
-EOF
-}
-
-if [ -n "$wxsOnly" ]; then
-  wxs >"$out"
-  exit 0
-fi
+# Active Setup: the entry that writes each user's record, and the one removal leaves behind. Its
+# Version is the product version with commas, so it rises with every build.
+ActiveSetupId='{9C3E5A71-2B84-4D6F-A1E9-5F7B3C2D8E40}'
+RemovalSetupId='{9C3E5A71-2B84-4D6F-A1E9-5F7B3C2D8E41}'
+ActiveSetupVersion=${productVersion//./,}
 command -v wixl >/dev/null || fail "wixl is not installed (Debian package wixl)"
 command -v msibuild >/dev/null || fail "msibuild is not installed (Debian package msitools)"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# wixl takes sources relative to the WiX source: the files are staged beside it.
+# wixl takes sources and includes relative to the WiX source: all of it is staged together.
 mkdir "$work/x86" "$work/x64"
 cp "$here/README.txt" "$work/README.txt"
+cp "$here"/wix/*.wxs "$here"/wix/*.wxi "$work/"
 bash "$here/icon.sh" "$work/vbatessary.ico"
 for h in x86:"$dll86" x64:"$dll64"; do
   [ -n "${h#*:}" ] || continue
   cp "${h#*:}" "$work/${h%%:*}/vbatessary.dll"
-  cp "$(dirname "${h#*:}")/vbatessary-check.exe" "$work/${h%%:*}/vbatessary-check.exe"
+  for p in "${programs[@]}"; do cp "$(dirname "${h#*:}")/$p" "$work/${h%%:*}/$p"; done
 done
-wxs >"$work/vbatessary.wxs"
-(cd "$work" && wixl -a "$kind" -o out.msi vbatessary.wxs 2>wixl.err) || {
+source=peruser.wxs
+[ -n "$allUsers" ] && source=permachine.wxs
+defines=()
+for v in Kind ProductCode UpgradeCode ProductVersion Version ProgId Clsid LibId Iid Interface FriendlyName Description \
+  LoadBehavior HelpString AddinsRoot ActiveSetupId ActiveSetupVersion; do
+  case $v in
+  Kind) defines+=(-D "Kind=$kind") ;;
+  Version) defines+=(-D "Version=$version") ;;
+  ProductVersion) defines+=(-D "ProductVersion=$productVersion") ;;
+  *) defines+=(-D "$v=${!v}") ;;
+  esac
+done
+# The 32-bit package names the x64 one of its kind for 64-bit Windows.
+defines+=(-D "X64Msi=vbatessary-$version-${allUsers:+allusers-}x64.msi")
+(cd "$work" && wixl -a "$kind" "${defines[@]}" -o out.msi "$source" 2>wixl.err) || {
   cat "$work/wixl.err" >&2
   fail "wixl failed"
 }
@@ -315,9 +167,21 @@ for f in "$work"/x86/* "$work"/x64/*; do
   read -r fv lang <<<"$(file_version "$f")"
   [ -n "${fv:-}" ] || continue
   h=$(basename "$(dirname "$f")")
-  case $(basename "$f") in vbatessary.dll) id=Dll$h ;; vbatessary-check.exe) id=Check$h ;; *) continue ;; esac
+  case $(basename "$f") in
+  vbatessary.dll) id=Dll$h ;;
+  vbatessary-check.exe) id=Check$h ;;
+  vbatessary-checkw.exe) id=Checkw$h ;;
+  *) continue ;;
+  esac
   msibuild "$work/out.msi" -q "UPDATE \`File\` SET \`Version\` = '$fv', \`Language\` = '$lang' WHERE \`File\` = '$id'" &&
     msibuild "$work/out.msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = '$id'" || fail "msibuild could not set the version of $id"
 done
+# For all users: installing takes away the entry an earlier removal left behind, which would
+# otherwise delete each user's record again (wixl 0.101 has no RemoveRegistryKey).
+if [ -n "$allUsers" ]; then
+  msibuild "$work/out.msi" -q "CREATE TABLE \`RemoveRegistry\` (\`RemoveRegistry\` CHAR(72) NOT NULL, \`Root\` SHORT NOT NULL, \`Key\` CHAR(255) NOT NULL LOCALIZABLE, \`Name\` CHAR(255) LOCALIZABLE, \`Component_\` CHAR(72) NOT NULL PRIMARY KEY \`RemoveRegistry\`)" &&
+    msibuild "$work/out.msi" -q "INSERT INTO \`RemoveRegistry\` (\`RemoveRegistry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('RemoveLeftRemoval', 2, 'SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\$RemovalSetupId', '-', 'ActiveSetup')" ||
+    fail "msibuild could not write the RemoveRegistry row"
+fi
 bash "$here/msi_check.sh" "$work/out.msi" >&2 || fail "the package breaks the rules msi_check.sh checks"
 mv "$work/out.msi" "$out"

@@ -10,13 +10,23 @@
 #   writer    each registry value has one writer per registry view; in a package with both DLLs the
 #             values both share are written by a component that installs no file
 #   action    custom actions impersonate and sit at a sequence number after CostFinalize and before
-#             RegisterProduct (where the properties they set are written)
+#             RegisterProduct (where the properties they set are written); but per machine the
+#             one that runs the installed checker at removal: deferred, only when REMOVE="ALL" and
+#             not in an upgrade, before RemoveFiles
 #   names     files, folders and shortcuts carry a valid short name ("short|long" where the long
 #             one is not 8.3)
 #   version   a file with a version resource has that version (and its language) in File and no
 #             MsiFileHash row; one without has no version
-#   arp       ARPREADME, ARPINSTALLLOCATION and ARPPRODUCTICON (an Icon row) are set; no per-machine
-#             rows or ALLUSERS in the per-user package
+#   arp       ARPREADME, ARPINSTALLLOCATION and ARPPRODUCTICON (an Icon row) are set
+#   scope     a per-user package (files under LocalAppDataFolder) has no ALLUSERS, only HKCU rows
+#             and the summary's "no elevation" bit (Word Count 8); a per-machine one (files under
+#             Program Files) has ALLUSERS 1, no HKCU rows, no add-in record (the editor reads HKCU
+#             only) and that bit clear
+#   folder    per machine, each component's bitness agrees with its folder (ProgramFiles64Folder
+#             64-bit, ProgramFilesFolder 32-bit) and a component naming a DLL's path has its bitness
+#   setup     per machine, the Active Setup entry: its name, a StubPath running the windowless
+#             checker with --enable-user, Version the ProductVersion with commas, IsInstalled 1, in
+#             the native view; installing removes the entry an earlier removal left behind
 # usage: msi_check.sh <msi>
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -41,7 +51,7 @@ trap 'rm -rf "$tables"' EXIT
 mkdir "$tables/rows"
 cd "$tables"
 for t in Property Upgrade LaunchCondition File Component Registry CustomAction InstallExecuteSequence \
-  InstallUISequence Directory Shortcut Icon MsiFileHash; do
+  InstallUISequence Directory Shortcut Icon MsiFileHash RemoveRegistry; do
   # A value with line ends spans lines: a row is complete when it has all its columns.
   msiinfo export "$msi" "$t" 2>/dev/null | tr -d '\r' | awk -F'\t' 'NR == 1 { n = NF } NR <= 3 { next }
     { row = row == "" ? $0 : row " " $0; if (split(row, f, "\t") >= n) { print row; row = "" } }' >"rows/$t"
@@ -53,6 +63,8 @@ version=$(property ProductVersion)
 upgradeCode=$(property UpgradeCode)
 template=$(msiinfo suminfo "$msi" | sed -n 's/^Template: //p')
 secure=$(property SecureCustomProperties)
+# Per machine when files go under Program Files, per user under LocalAppDataFolder.
+if grep -q '^ProgramFiles\(64\)\?Folder	' Directory; then scope=machine; else scope=user; fi
 
 # upgrade
 [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || broken upgrade "ProductVersion \"$version\" is not <major>.<minor>.<build>"
@@ -104,18 +116,28 @@ awk -F'\t' -v both="$([ "$dllBits" = "32 64 " ] && echo 1)" '
 
 # action: CustomAction columns Action, Type, Source, Target; sequence columns Action, Condition,
 # Sequence.
-awk -F'\t' '
-  FILENAME == "CustomAction" { type[$1] = $2; order[++n] = $1; next }
-  FILENAME == "InstallExecuteSequence" { at[$1] = $3 }
+awk -F'\t' -v scope="$scope" '
+  FILENAME == "CustomAction" { type[$1] = $2; source[$1] = $3; order[++n] = $1; next }
+  FILENAME == "File" { file[$1] = 1; next }
+  FILENAME == "InstallExecuteSequence" { at[$1] = $3; cond[$1] = $2 }
   END {
     for (i = 1; i <= n; i++) {
       a = order[i]
+      deferred = int(type[a] / 1024) % 2
+      # The per-machine removal: an installed file run deferred, as the service, at removal only.
+      if (scope == "machine" && deferred && type[a] % 64 == 18 && file[source[a]]) {
+        if (cond[a] !~ /REMOVE="ALL"/ || cond[a] !~ /NOT UPGRADINGPRODUCTCODE/)
+          print "action: " a " runs at every install, not only at removal (condition \"" cond[a] "\")"
+        if (!(at[a] + 0 > at["InstallInitialize"] + 0 && at[a] + 0 < at["RemoveFiles"] + 0))
+          print "action: " a " at " at[a] ", not between InstallInitialize and RemoveFiles (its file is gone)"
+        continue
+      }
       if (int(type[a] / 2048) % 2) print "action: " a " does not impersonate (type " type[a] ", msidbCustomActionTypeNoImpersonate)"
       if (!(a in at) || at[a] !~ /^[0-9]+$/) print "action: " a " has no sequence number in InstallExecuteSequence"
       else if (at[a] + 0 <= at["CostFinalize"] + 0 || at[a] + 0 >= at["RegisterProduct"] + 0)
         print "action: " a " at " at[a] ", not between CostFinalize (" at["CostFinalize"] ") and RegisterProduct (" at["RegisterProduct"] ")"
     }
-  }' CustomAction InstallExecuteSequence | report
+  }' CustomAction File InstallExecuteSequence | report
 
 # names: a Filename is 8.3 or "short|long"; a DefaultDir is "target[:source]", each such a name.
 awk -F'\t' '
@@ -140,7 +162,11 @@ files=$(mktemp -d)
 msiextract -C "$files" "$msi" >/dev/null 2>&1 || broken version "msiextract could not unpack the cabinet"
 awk -F'\t' '
   function long(s,   n, p) { n = split(s, p, "|"); return p[n] }
-  function path(d,   t) { t = long(dir[d]); sub(/:.*/, "", t); return (parent[d] == "" || parent[d] == d) ? "" : path(parent[d]) (t == "." ? "" : t "/") }
+  # msiextract puts ProgramFilesFolder at "Program Files" and every other system folder at the top.
+  function path(d,   t) {
+    if (d == "ProgramFilesFolder") return "Program Files/"
+    t = long(dir[d]); sub(/:.*/, "", t); return (parent[d] == "" || parent[d] == d) ? "" : path(parent[d]) (t == "." ? "" : t "/")
+  }
   FILENAME == "Directory" { parent[$1] = $2; dir[$1] = $3; next }
   FILENAME == "Component" { home[$1] = $3; next }
   { print $1 "|" path(home[$2]) long($3) "|" $5 "|" $6 }' Directory Component File |
@@ -169,7 +195,61 @@ done
 icon=$(property ARPPRODUCTICON)
 [ -n "$icon" ] && awk -F'\t' -v i="$icon" '$1 == i { found = 1 } END { exit !found }' Icon ||
   broken arp "ARPPRODUCTICON \"$icon\" names no row of the Icon table"
-[ -z "$(property ALLUSERS)" ] || broken arp "ALLUSERS is set in a per-user package"
-awk -F'\t' '$2 != 1 { print "arp: the registry row " $1 " is not per user (root " $2 ")" }' Registry | report
+
+# scope: the summary's Word Count is msiinfo's "Source"; bit 8 says no elevation is needed.
+wordCount=$(msiinfo suminfo "$msi" | sed -n 's/^Source: \([0-9]*\).*/\1/p')
+if [ "$scope" = user ]; then
+  [ -z "$(property ALLUSERS)" ] || broken scope "ALLUSERS is set in a per-user package"
+  awk -F'\t' '$2 != 1 { print "scope: the registry row " $1 " is not per user (root " $2 ")" }' Registry | report
+  [ $((${wordCount:-0} & 8)) -eq 8 ] || broken scope "Word Count ${wordCount:-none} asks for elevation in a per-user package (bit 8 clear)"
+else
+  [ "$(property ALLUSERS)" = 1 ] || broken scope "ALLUSERS is \"$(property ALLUSERS)\", not 1, in a per-machine package"
+  awk -F'\t' '$2 == 1 || $2 == -1 { print "scope: the registry row " $1 " (" $3 ") is per user in a per-machine package" }
+    tolower($3) ~ /\\vba\\vbe\\/ { print "scope: the registry row " $1 " writes an add-in record (" $3 "), which the editor never reads from HKLM" }' Registry | report
+  [ $((${wordCount:-8} & 8)) -eq 0 ] || broken scope "Word Count ${wordCount:-none} says no elevation is needed in a per-machine package (bit 8 set)"
+fi
+
+if [ "$scope" = machine ]; then
+  # folder: Directory columns Directory, Directory_Parent, DefaultDir; Component columns Component,
+  # ComponentId, Directory_, Attributes.
+  awk -F'\t' '
+    function root(d) { return (d == "" || parent[d] == "" || parent[d] == d || d ~ /^ProgramFiles(64)?Folder$/) ? d : root(parent[d]) }
+    FILENAME == "Directory" { parent[$1] = $2; next }
+    FILENAME == "Component" { bits[$1] = int($4 / 256) % 2 ? 64 : 32; dir[$1] = $3; next }
+    FILENAME == "File" { owner[$1] = $2; next }
+    {
+      # A registry value naming a DLL ([#File]) is in the view of that DLL.
+      if (match($5, /\[#[A-Za-z0-9_.]*\]/)) {
+        f = substr($5, RSTART + 2, RLENGTH - 3)
+        if (f in owner && $3 ~ /CLSID|Interface|TypeLib/ && bits[owner[f]] != bits[$6])
+          print "folder: the registry row " $1 " names the " bits[owner[f]] "-bit " f " from the " bits[$6] "-bit component " $6
+      }
+    }
+    END {
+      for (c in bits) {
+        r = root(dir[c])
+        if (r == "ProgramFiles64Folder" && bits[c] != 64) print "folder: the 32-bit component " c " is under ProgramFiles64Folder"
+        if (r == "ProgramFilesFolder" && bits[c] != 32) print "folder: the 64-bit component " c " is under ProgramFilesFolder"
+      }
+    }' Directory Component File Registry | report
+
+  # setup: Registry columns Registry, Root, Key, Name, Value, Component_.
+  want=${version//./,}
+  awk -F'\t' -v want="$want" -v x64="$([[ $template == x64* ]] && echo 1)" '
+    FILENAME == "Component" { bits[$1] = int($4 / 256) % 2 ? 64 : 32; next }
+    FILENAME == "RemoveRegistry" { if ($2 == 2 && $4 == "-" && $3 ~ /^SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\/) removes = 1; next }
+    $2 == 2 && $3 ~ /^SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\\{[-0-9A-F]*\}$/ {
+      key = $3; value[$4] = $5; component = $6
+    }
+    END {
+      if (key == "") { print "setup: no Active Setup entry under HKLM\\SOFTWARE\\Microsoft\\Active Setup\\Installed Components"; exit }
+      if (value[""] == "") print "setup: the entry has no name (its default value)"
+      if (value["StubPath"] !~ /^"\[#Checkw[a-z0-9]*\]" --enable-user$/) print "setup: StubPath \"" value["StubPath"] "\" does not run the windowless checker with --enable-user"
+      if (value["Version"] != want) print "setup: Version \"" value["Version"] "\", not the ProductVersion with commas (" want ")"
+      if (value["IsInstalled"] != "#1") print "setup: IsInstalled \"" value["IsInstalled"] "\", not the DWORD 1"
+      if ((x64 && bits[component] != 64) || (!x64 && bits[component] != 32)) print "setup: the entry is not in the native registry view (component " component ")"
+      if (!removes) print "setup: installing leaves the Active Setup entry of an earlier removal in place"
+    }' Component RemoveRegistry Registry | report
+fi
 
 [ ! -e "$tables/broken" ]

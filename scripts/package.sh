@@ -3,7 +3,8 @@
 # presets give them, in build trees of its own (build/package/win32 and win64), and writes
 # into build/package, with the version of the build (CMakeLists.txt) and a build number:
 # vbatessary-<version>.<build>-windows.zip (portable, install.cmd),
-# vbatessary-<version>.<build>-x64.msi and -x86.msi (per-user installers).
+# vbatessary-<version>.<build>-x64.msi and -x86.msi (per-user installers),
+# vbatessary-<version>.<build>-allusers-x64.msi and -allusers-x86.msi (per-machine, for IT).
 # Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +16,7 @@ out=build/package
 for preset in win32 win64; do
   echo "== $preset"
   cmake --preset "$preset" -B "$out/$preset" >/dev/null
-  cmake --build "$out/$preset" --target vbatessary vbatessary-check --parallel 2
+  cmake --build "$out/$preset" --target vbatessary vbatessary-check vbatessary-checkw --parallel 2
 done
 
 # The version the build put into the DLLs' version resource.
@@ -43,7 +44,7 @@ stage=$out/stage
 rm -rf "$stage"
 mkdir -p "$stage/x86" "$stage/x64"
 for h in x86:win32 x64:win64; do
-  cp "$out/${h#*:}/win32/bin/vbatessary.dll" "$out/${h#*:}/win32/bin/vbatessary-check.exe" "$stage/${h%:*}/"
+  for f in vbatessary.dll vbatessary-check.exe vbatessary-checkw.exe; do cp "$out/${h#*:}/win32/bin/$f" "$stage/${h%:*}/"; done
 done
 sh packaging/sign.sh "$stage"/x86/* "$stage"/x64/*
 
@@ -51,10 +52,15 @@ zip=$out/vbatessary-$release-windows.zip
 sh packaging/zip.sh make "$zip" "$stage/x86/vbatessary.dll" "$stage/x64/vbatessary.dll"
 unzip -l "$zip"
 
-# The MSIs: x64 for 64-bit Windows (both DLLs, for 32- and 64-bit Office), x86 for 32-bit Windows.
-msi64=$out/vbatessary-$release-x64.msi
-msi86=$out/vbatessary-$release-x86.msi
-bash packaging/msi.sh "$release" x64 "$msi64" "$stage/x86/vbatessary.dll" "$stage/x64/vbatessary.dll"
-bash packaging/msi.sh "$release" x86 "$msi86" "$stage/x86/vbatessary.dll"
-sh packaging/sign.sh "$msi64" "$msi86"
-for f in "$zip" "$msi64" "$msi86"; do echo "package: $f ($(wc -c <"$f") bytes)"; done
+# The MSIs: x64 for 64-bit Windows (both DLLs, for 32- and 64-bit Office), x86 for 32-bit Windows;
+# each per user, and for all users of a machine.
+msis=()
+for scope in "" allusers-; do
+  msi64=$out/vbatessary-$release-${scope}x64.msi
+  msi86=$out/vbatessary-$release-${scope}x86.msi
+  bash packaging/msi.sh "$release" "${scope}x64" "$msi64" "$stage/x86/vbatessary.dll" "$stage/x64/vbatessary.dll"
+  bash packaging/msi.sh "$release" "${scope}x86" "$msi86" "$stage/x86/vbatessary.dll"
+  msis+=("$msi64" "$msi86")
+done
+sh packaging/sign.sh "${msis[@]}"
+for f in "$zip" "${msis[@]}"; do echo "package: $f ($(wc -c <"$f") bytes)"; done

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# packaging/msi_check.sh on the MSIs as msi.sh builds them (no Wine: their tables only): both pass,
+# packaging/msi_check.sh on the MSIs as msi.sh builds them (no Wine: their tables only): all pass,
 # two builds of one commit are two products of one upgrade code, and a copy with one rule broken on
-# purpose (msibuild on the tables) fails on that rule.
+# purpose (msibuild on the tables) fails on that rule. The 64-bit tree makes the per-user and the
+# all-users MSIs of both kinds, the 32-bit tree the x86 ones.
 # usage: msi_tables_test.sh <packaging dir> <this tree's vbatessary.dll> <32-bit vbatessary.dll, or ->
 set -u
 packaging=$(cd "$1" && pwd)
@@ -24,18 +25,37 @@ trap 'rm -rf "$work"' EXIT
 msi() { bash "$packaging/msi.sh" 1.00.7 "$1" "$work/$2" "${@:3}" || { echo "FAIL msi.sh $1 $2"; exit 1; }; }
 if [ "$(od -An -tx2 -j$(($(od -An -tu4 -j60 -N4 "$own" | tr -d ' ') + 4)) -N2 "$own" | tr -d ' ')" = 8664 ]; then
   [ -f "$x86dll" ] || { echo "skipped: no 32-bit vbatessary.dll at $x86dll (build the win32 preset)"; exit 77; }
-  kinds="x64 x86"
+  kinds="x64 x86 allusers-x64 allusers-x86"
   msi x64 x64.msi "$x86dll" "$own"
   msi x64 again.msi "$x86dll" "$own"
   msi x86 x86.msi "$x86dll"
+  msi allusers-x64 allusers-x64.msi "$x86dll" "$own"
+  msi allusers-x86 allusers-x86.msi "$x86dll"
 else
-  kinds="x86"
+  kinds="x86 allusers-x86"
   msi x86 x86.msi "$own"
   msi x86 again.msi "$own"
+  msi allusers-x86 allusers-x86.msi "$own"
 fi
+# A per-user package whose summary asks for elevation: built from a copy of its source that says
+# perMachine, with the ALLUSERS that brings taken out again (msibuild cannot write Word Count).
+mkdir -p "$work/tree"
+cp -r "$packaging" "$work/tree/packaging"
+ln -s "$packaging/../src" "$work/tree/src"
+ln -s "$packaging/../win32" "$work/tree/win32"
+sed -i 's/InstallScope="perUser"/InstallScope="perMachine"/' "$work/tree/packaging/wix/peruser.wxs"
+# msi.sh checks what it builds, and this one breaks a rule on purpose: its own check is taken out.
+sed -i 's|^bash "$here/msi_check.sh".*|true|' "$work/tree/packaging/msi.sh"
+first_dll=$x86dll
+[ "${kinds%% *}" = x86 ] && first_dll=$own
+bash "$work/tree/packaging/msi.sh" 1.00.7 x86 "$work/elevated-x86.msi" "$first_dll" >/dev/null 2>&1 &&
+  msibuild "$work/elevated-x86.msi" -q "DELETE FROM \`Property\` WHERE \`Property\` = 'ALLUSERS'" ||
+  bad "could not build the per-user MSI that asks for elevation"
+kinds="$kinds elevated-x86"
 first=${kinds%% *}
 
 for k in $kinds; do
+  [ "$k" = elevated-x86 ] && continue
   out=$(bash "$packaging/msi_check.sh" "$work/$k.msi" 2>&1) && ok "$k MSI: every rule holds" || bad "$k MSI breaks a rule: $out"
 done
 code() { msiinfo export "$1" Property | awk -F'\t' -v p="$2" '$1 == p { print $2 }'; }
@@ -46,6 +66,23 @@ if [ "$(code "$work/$first.msi" ProductCode)" != "$(code "$work/again.msi" Produ
 else
   bad "two builds of 1.00.7: product codes $(code "$work/$first.msi" ProductCode), $(code "$work/again.msi" ProductCode)"
 fi
+
+# The all-users package's classes are the per-user package's, value for value and view for view
+# (the per-user ones are compared with what regsvr32 writes under Wine).
+classes() {
+  msiinfo export "$work/$1.msi" Component | awk -F'\t' 'NR > 3 { print $1 "\t" (int($4 / 256) % 2 ? 64 : 32) }' >"$work/bits"
+  msiinfo export "$work/$1.msi" Registry | tr -d '\r' | awk -F'\t' 'NR == FNR { bits[$1] = $2; next }
+    FNR > 3 && $3 ~ /^Software\\Classes\\/ { print bits[$6] "|" $3 "|" $4 "|" $5 }' "$work/bits" - | LC_ALL=C sort
+}
+for k in ${kinds%% *}; do
+  peruser=$(classes "$k")
+  if [ -n "$peruser" ] && [ "$(classes "allusers-$k")" = "$peruser" ]; then
+    ok "allusers-$k: its classes are the $k package's ($(wc -l <<<"$peruser") values), in HKLM"
+  else
+    bad "allusers-$k: its classes differ from the $k package's:"
+    diff <(echo "$peruser") <(classes "allusers-$k") | sed 's/^/  | /'
+  fi
+done
 
 # <rule> <package> <what is broken> <SQL; SQL...>: the copy must fail on that rule.
 while IFS='|' read -r rule kind what sql; do
@@ -79,5 +116,18 @@ version|x86|a hash for a versioned file|INSERT INTO `MsiFileHash` (`File_`, `Opt
 arp|x64|no ARPPRODUCTICON|DELETE FROM `Property` WHERE `Property` = 'ARPPRODUCTICON'
 arp|x86|no ARPINSTALLLOCATION|DELETE FROM `CustomAction` WHERE `Action` = 'SetInstallLocation'
 arp|x64|no ARPREADME|DELETE FROM `CustomAction` WHERE `Action` = 'SetReadme'
+scope|elevated-x86|elevation asked by a per-user package|
+scope|x86|ALLUSERS in a per-user package|INSERT INTO `Property` (`Property`, `Value`) VALUES ('ALLUSERS', '1')
+scope|allusers-x64|no ALLUSERS|DELETE FROM `Property` WHERE `Property` = 'ALLUSERS'
+scope|allusers-x86|an HKCU row|INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Value`, `Component_`) VALUES ('regUser', 1, 'Software\vba Tessary', 'Folder', 'x', 'StartMenu')
+scope|allusers-x64|an add-in record in HKLM|INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Value`, `Component_`) VALUES ('regRecord', 2, 'Software\Microsoft\VBA\VBE\6.0\Addins64\VBATessary.Connect', 'LoadBehavior', '#3', 'Machinex64')
+folder|allusers-x64|the 64-bit component marked 32-bit|UPDATE `Component` SET `Attributes` = 0 WHERE `Component` = 'Machinex64'
+folder|allusers-x86|the 32-bit component marked 64-bit|UPDATE `Component` SET `Attributes` = 256 WHERE `Component` = 'Machinex86'
+setup|allusers-x64|no Active Setup Version|DELETE FROM `Registry` WHERE `Component_` = 'ActiveSetup' AND `Name` = 'Version'
+setup|allusers-x86|a StubPath with a console|UPDATE `Registry` SET `Value` = '"[#Checkx86]" --enable-user' WHERE `Component_` = 'ActiveSetup' AND `Name` = 'StubPath'
+setup|allusers-x64|the entry in the 32-bit view|UPDATE `Component` SET `Attributes` = 4 WHERE `Component` = 'ActiveSetup'
+setup|allusers-x86|an earlier removal's entry kept|DELETE FROM `RemoveRegistry` WHERE `RemoveRegistry` = 'RemoveLeftRemoval'
+action|allusers-x64|the removal action at every install|UPDATE `InstallExecuteSequence` SET `Condition` = '' WHERE `Action` = 'LeaveRemoval'
+action|allusers-x86|the removal action after RemoveFiles|UPDATE `InstallExecuteSequence` SET `Sequence` = 3600 WHERE `Action` = 'LeaveRemoval'
 EOF
 exit $status
