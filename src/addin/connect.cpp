@@ -104,37 +104,37 @@ void Connect::clicked(ClickBody body, int position, const Object& cmdbar, bool& 
   Hold hold(owner_);
   Busy busy(busy_);
   auto watch = logging_.watch();
-  if (!logging_.on()) {
-    if (position != 0 && !route_.accepts(cmdbar, position)) return;
-    (this->*body)(cmdbar, handled, CancelDefault);
-    return;
-  }
-  const auto started = Logging::Clock::now();
-  const std::string name = "click: " + clickName(position) + ": ";
+  // One path with the log on or off: while off, nothing below composes text or reads the clock.
+  const bool log = logging_.on();
+  Logging::Clock::time_point started{};
+  if (log) started = Logging::Clock::now();
+  auto name = [&] { return "click: " + clickName(position) + ": "; };
   dispatched_ = -1;
-  std::string ran;
   try {
     if (position != 0 && !route_.accepts(cmdbar, position)) {
-      logging_.info(name + "ignored, not this bar's button");
+      if (log) logging_.info(name() + "ignored, not this bar's button");
       return;
     }
     (this->*body)(cmdbar, handled, CancelDefault);
   } catch (const automation::Failure& f) {
-    if (dispatched_ >= 0) ran = std::string("ran ") + RowActions[dispatched_] + ", ";
-    logging_.error(name + ran + "failed after " + Logging::since(started) +
-                   ", returned to the editor: " + Logging::describe(f));
+    if (log) {
+      std::string ran = dispatched_ >= 0 ? std::string("ran ") + RowActions[dispatched_] + ", " : "";
+      logging_.error(name() + ran + "failed after " + Logging::since(started) +
+                     ", returned to the editor: " + Logging::describe(f));
+    }
     throw;
   } catch (...) {
-    logging_.error(name + "ended by an unexpected error after " + Logging::since(started));
+    if (log) logging_.error(name() + "ended by an unexpected error after " + Logging::since(started));
     throw;
   }
+  if (!log) return;
   if (dispatched_ == 0) {
-    logging_.info(name + "ignored, past the sixth position (nothing to run there)");
+    logging_.info(name() + "ignored, past the sixth position (nothing to run there)");
     return;
   }
-  ran = position == 0 ? "ran reflist (the References takeover)"
-                      : std::string("ran ") + RowActions[dispatched_];
-  logging_.info(name + ran + ", ended in " + Logging::since(started));
+  const std::string ran = position == 0 ? "ran reflist (the References takeover)"
+                                        : std::string("ran ") + RowActions[dispatched_];
+  logging_.info(name() + ran + ", ended in " + Logging::since(started));
 }
 
 // Subscriptions end first (declared last), so no click reaches a half-destroyed object.
