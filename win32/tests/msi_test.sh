@@ -161,7 +161,13 @@ baseline=$(registry)
 
 # A silent per-user installation: files in place, the product in Apps & Features.
 msiexec install /i "$winroot\\current.msi" /qn
-if [ $rc -eq 0 ]; then ok "msiexec /i vbatessary-$version-$kind.msi /qn: installed, no elevation asked"; else bad "msiexec /i: exit status $rc"; fi
+# Wine runs everything elevated: whether Windows would ask is the summary's Word Count bit 8.
+wordCount=$(msiinfo suminfo "$root/current.msi" | sed -n 's/^Source: \([0-9]*\).*/\1/p')
+if [ $rc -eq 0 ] && [ $((${wordCount:-0} & 8)) -eq 8 ]; then
+  ok "msiexec /i vbatessary-$version-$kind.msi /qn: installed; the package asks for no elevation (Word Count $wordCount, bit 8 set)"
+else
+  bad "msiexec /i: exit status $rc, Word Count ${wordCount:-none}"
+fi
 expect=$(for f in README.txt ${dlls[1]:+x64/vbatessary.dll x64/vbatessary-check.exe} x86/vbatessary.dll x86/vbatessary-check.exe; do
   echo "./$f"; done | LC_ALL=C sort | tr '\n' ' ')
 found=$( (cd "$dest" 2>/dev/null && find . -type f | LC_ALL=C sort | tr '\n' ' '))
@@ -170,6 +176,24 @@ for f in "${dlls[0]}":x86/vbatessary.dll "$(dirname "${dlls[0]}")/vbatessary-che
   ${dlls[1]:+"$own":x64/vbatessary.dll "$(dirname "$own")/vbatessary-check.exe":x64/vbatessary-check.exe}; do
   cmp -s "$dest/${f##*:}" "${f%:*}" || bad "the installed ${f##*:} is not the package's"
 done
+# Each versioned file's File.Version is what Windows' own reader (GetFileVersion) finds in the
+# installed file, not only what msi.sh read from it.
+cat >"$root/versions.js" <<'JS'
+var fs = new ActiveXObject("Scripting.FileSystemObject");
+for (var i = 0; i < WScript.Arguments.length; i++) WScript.Echo(fs.GetFileVersion(WScript.Arguments(i)));
+JS
+tr -d '\r' < <(msiinfo export "$root/current.msi" File) | awk -F'\t' 'NR > 3 && $5 != "" { print $1 " " $5 }' | LC_ALL=C sort >"$work/file-versions"
+paths=() expected=()
+while read -r id fv; do
+  case $id in Dll*) f=vbatessary.dll h=${id#Dll} ;; Check*) f=vbatessary-check.exe h=${id#Check} ;; *) continue ;; esac
+  paths+=("$dest_win\\$h\\$f") expected+=("$fv")
+done <"$work/file-versions"
+read_versions=$("$wine" cscript //nologo "$winroot\\versions.js" "${paths[@]}" </dev/null 2>/dev/null | tr -d '\r' | paste -sd ' ' -)
+if [ ${#paths[@]} -gt 0 ] && [ "$read_versions" = "${expected[*]}" ]; then
+  ok "File.Version of ${#paths[@]} files is what GetFileVersion reads from the installed files (${expected[*]})"
+else
+  bad "File.Version \"${expected[*]}\" but GetFileVersion reads \"$read_versions\" from ${paths[*]}"
+fi
 # The shortcut runs the checker of the machine's bitness, with --pause (a .lnk holds its strings in
 # UTF-16 or in the ANSI code page: without the NULs both read as text; no binutils in the guest).
 link=$(tr -d '\000' <"$shortcut" 2>/dev/null | tr -c '[:print:]' '\n')
