@@ -1,7 +1,5 @@
 #include "errors.h"
 
-#include <cstdio>
-
 #include "com_ptr.h"
 #include "text.h"
 
@@ -26,9 +24,7 @@ const char* knownText(HRESULT hr, int32_t& code) {
 }
 
 std::string genericText(HRESULT hr) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "Automation error 0x%08lX", static_cast<unsigned long>(hr));
-  return buf;
+  return "Automation error " + automation::hresultText(static_cast<uint32_t>(hr));
 }
 }  // namespace
 

@@ -41,28 +41,39 @@ std::vector<INPUT> inputsFor(const std::vector<platform::keystrokes::Key>& keys)
 // %LOCALAPPDATA%\vbaTessary\vbatessary.log, UTF-8. Each line is opened, appended and closed: it
 // is the system's before the write returns (a crash of the host loses nothing), and several
 // Offices share the file. Past 1 MiB it becomes vbatessary.log.1 (the older .1 goes) and a new one
-// starts. A folder or file that cannot be made, opened or written turns the log off until the next
-// connection; it never reaches the user.
+// starts; one process writes or rotates at a time. A folder that cannot be made turns the log off
+// until the next connection; a line that cannot be opened or written is skipped, and only a run of
+// such lines turns it off. It never reaches the user.
 class FileLog final : public platform::Log {
  public:
   static constexpr unsigned long long RotateAt = 1ull << 20;
-  // `folder` empty: %LOCALAPPDATA%\vbaTessary.
+  static constexpr int FailuresToStop = 5;
+  static constexpr unsigned long LockWaitMs = 250;
+  // `folder` empty: %LOCALAPPDATA%\vbaTessary (no log when that cannot be formed).
   explicit FileLog(std::wstring folder = {}) : folder_(std::move(folder)) {}
+  FileLog(const FileLog&) = delete;
+  FileLog& operator=(const FileLog&) = delete;
+  ~FileLog() override { closeLock(); }
   void start(bool on) noexcept override;
   bool on() const noexcept override { return on_; }
-  void stop() noexcept override { on_ = false; }
-  // Where the log lives: %LOCALAPPDATA%\vbaTessary (empty when that cannot be told).
-  static std::wstring defaultFolder();
+  void stop() noexcept override {
+    on_ = false;
+    closeLock();
+  }
 
  protected:
   void append(Level level, std::string_view line) noexcept override;
 
  private:
   HANDLE open() const noexcept;
+  void failed() noexcept;
+  void closeLock() noexcept;
   std::wstring folder_;
-  std::wstring path_;
+  std::wstring path_, rotated_;
+  HANDLE lock_ = nullptr;  // the named mutex every writer of path_ writes and rotates under
   bool on_ = false;
   bool rotationFailed_ = false;
+  int failures_ = 0;  // lines lost in a row
 };
 
 // GetObject(, progId): the running object table, nothing is started. An object of another

@@ -1,3 +1,4 @@
+#include "addin/identity.h"
 #include "com_ptr.h"
 #include "services.h"
 #include "text.h"
@@ -6,7 +7,7 @@ namespace win32 {
 
 namespace {
 std::wstring keyPath(const std::string& app, const std::string& section) {
-  return L"Software\\VB and VBA Program Settings\\" + widen(app) + L"\\" + widen(section);
+  return widen(addin::identity::SettingsRoot) + L"\\" + widen(app) + L"\\" + widen(section);
 }
 }  // namespace
 

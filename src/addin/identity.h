@@ -27,9 +27,16 @@ inline constexpr const char* Description =
 inline constexpr unsigned LoadBehavior = 3;
 
 inline constexpr const char* SettingsSection = "Settings";
+// Where VB's SaveSetting keeps every application's values, under HKCU.
+inline constexpr const char* SettingsRoot = "Software\\VB and VBA Program Settings";
 inline constexpr const char* DisplayOnConnectKey = "DisplayOnConnect";
 // "1" turns the log on (read at each connection); anything else, or nothing, leaves it off.
 inline constexpr const char* LogKey = "Log";
+
+// The log: %LOCALAPPDATA%\<LogFolder>\<LogFile>, past 1 MiB renamed to <LogFile><RotatedSuffix>.
+inline constexpr const char* LogFolder = "vbaTessary";
+inline constexpr const char* LogFile = "vbatessary.log";
+inline constexpr const char* RotatedSuffix = ".1";
 
 inline constexpr const char* BarName = "Tessary Ver. 1.01";
 

@@ -9,10 +9,7 @@
 namespace addin {
 
 std::string Logging::describe(const automation::Failure& failure) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08lX",
-                static_cast<unsigned long>(automation::hresultOf(failure.code())));
-  return std::string(code) + " " + failure.description();
+  return automation::hresultText(automation::hresultOf(failure.code())) + " " + failure.description();
 }
 
 void Logging::failed(std::string_view kind, std::string_view member,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -40,6 +41,13 @@ constexpr uint32_t hresultOf(int32_t code) noexcept {
   if (code > 0 && code <= 0xFFFF) return 0x800A0000u | static_cast<uint32_t>(code);
   if (code == 0) return 0x80004005u;
   return static_cast<uint32_t>(code);
+}
+
+// "0x800A01B8": how the log, the add-in's messages and vbatessary-check write an HRESULT.
+inline std::string hresultText(uint32_t hresult) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hresult));
+  return text;
 }
 
 [[noreturn]] inline void fail(std::string description, int32_t code) {

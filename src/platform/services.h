@@ -41,8 +41,9 @@ class Log {
  public:
   enum class Level { Info, Warning, Error };
   virtual ~Log() = default;
-  // At each connection. On opens the log; one that cannot be opened (or written, or rotated) stays
-  // off until the next connection, without a word to the user. Off keeps it closed.
+  // At each connection. On opens the log; one that cannot be made stays off until the next
+  // connection, without a word to the user. A line that cannot be written is lost alone; a run of
+  // them turns the log off until the next connection. Off keeps it closed.
   virtual void start(bool on) noexcept = 0;
   virtual bool on() const noexcept = 0;
   // The end of the connection: nothing more is written until the next start.

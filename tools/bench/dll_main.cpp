@@ -31,6 +31,7 @@
 #include "model/platform.h"
 #include "model/sample.h"
 #include "replay.h"
+#include "locations.h"
 #include "services.h"
 #include "testbed.h"
 #include "toolbar/click_route.h"
@@ -332,13 +333,14 @@ unsigned long long fileSize(const std::wstring& path) {
 // The same one-project workspace twice, connected with the log's setting off and on; clicks
 // alternate between them. The setting is removed again; the lines stay in the user's log.
 void logFigures(double seconds, const std::string& only) {
-  const wchar_t* key = L"Software\\VB and VBA Program Settings\\vbatessary\\Settings";
+  const std::wstring settings = win32::settingsKey();
+  const wchar_t* key = settings.c_str();
   RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Log");
   Fixture off(1);
   RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Log", REG_SZ, L"1", 2 * sizeof(wchar_t));
   Fixture on(1);
   RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Log");
-  const std::wstring path = win32::FileLog::defaultFolder() + L"\\vbatessary.log";
+  const std::wstring path = win32::logLocation().file;
   std::printf("\n%-22s %14s %14s %14s %10s   (log on against off, 1 project, medians)\n", "command",
               "log off us", "log on us", "log adds us", "on disk");
   for (const auto& c : Commands) {

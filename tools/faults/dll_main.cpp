@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "dll_session.h"
+#include "locations.h"
 #include "text.h"
 #include "totals.h"
 
@@ -300,7 +301,8 @@ int main(int argc, char** argv) {
     }
   }
   // The children's add-in objects read the setting when they connect.
-  const wchar_t* settings = L"Software\\VB and VBA Program Settings\\vbatessary\\Settings";
+  const std::wstring key = win32::settingsKey();
+  const wchar_t* settings = key.c_str();
   if (log) RegSetKeyValueW(HKEY_CURRENT_USER, settings, L"Log", REG_SZ, L"1", 2 * sizeof(wchar_t));
   const int status = parent(verbose, timeout, only, crashAt);
   if (log) RegDeleteKeyValueW(HKEY_CURRENT_USER, settings, L"Log");

@@ -8,6 +8,7 @@
 
 #include "dispatch_server.h"
 #include "iids.h"
+#include "locations.h"
 #include "services.h"
 #include "model/editor.h"
 #include "model/hosts.h"
@@ -186,7 +187,7 @@ std::string memberState(IDTExtensibility2* addin, const wchar_t* name) {
 // moved the earlier part to .1).
 class LogFile {
  public:
-  LogFile() : path_(win32::FileLog::defaultFolder() + L"\\vbatessary.log"), from_(size(path_)) {}
+  LogFile() : path_(win32::logLocation().file), from_(size(path_)) {}
   std::string added() const {
     const auto now = size(path_);
     if (now >= from_) return read(path_, from_);

@@ -9,6 +9,7 @@
 #include "addin/identity.h"
 #include "dll_addin.h"
 #include "input_error.h"
+#include "locations.h"
 #include "services.h"
 #include "testbed.h"
 #include "text.h"
@@ -45,7 +46,7 @@ struct Apartment {
 class SettingsKey {
  public:
   SettingsKey()
-      : path_(L"Software\\VB and VBA Program Settings\\" +
+      : path_(win32::widen(addin::identity::SettingsRoot) + L"\\" +
               win32::widen(addin::identity::ApplicationTitle)) {}
 
   std::map<std::string, std::string> read() const {
@@ -149,7 +150,7 @@ struct NotInstalled {
 // session began (the user's earlier lines are left alone), from its start after a rotation.
 class LogReader {
  public:
-  LogReader() : path_(win32::FileLog::defaultFolder() + L"\\vbatessary.log"), offset_(size()) {}
+  LogReader() : path_(win32::logLocation().file), offset_(size()) {}
   std::vector<std::string> take() {
     std::vector<std::string> out;
     if (size() < offset_) offset_ = 0;

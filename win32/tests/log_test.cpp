@@ -1,12 +1,17 @@
 // The log of the real DLL: what a session with Log = "1" leaves in the file, nothing at all without
 // it, the obstacles a user's machine may put in its way (none changes what the add-in does, and the
-// next connection logs again once it is gone), and the rotation past 1 MiB.
+// next connection logs again once it is gone), and the rotation past 1 MiB. Then FileLog itself:
+// two processes passing 1 MiB at once, and a file held for a moment.
+// usage: log_test | log_test --writer <id> <tag> (one of those two processes)
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "check.h"
+#include "locations.h"
 #include "services.h"
 #include "testbed.h"
 #include "text.h"
@@ -18,10 +23,10 @@ const char* const Bar = "Tessary Ver. 1.01";
 const wchar_t* const SettingsKey = L"Software\\VB and VBA Program Settings\\vbatessary\\Settings";
 
 std::wstring folder() {
-  return win32::FileLog::defaultFolder();
+  return win32::logLocation().folder;
 }
 std::wstring logPath() {
-  return folder() + L"\\vbatessary.log";
+  return win32::logLocation().file;
 }
 
 void turnLog(bool on) {
@@ -224,9 +229,170 @@ void rotation(testbed::Addin& addin) {
   CHECK(!exists(logPath() + L".2"));
 }
 
+// Two processes write the log at once: each round, the parent fills the log to 1 MiB, both
+// connect, and then both write `Lines` lines at the same moment, so both find it full. The moment
+// two renames would collide is narrow: many short rounds.
+const int Rounds = 30, Lines = 30;
+
+std::string signalName(const std::string& tag, const char* what, int id = 0) {
+  return "log_test." + tag + "." + what + std::to_string(id);
+}
+
+int writer(int id, const std::string& tag) {
+  HANDLE connect = OpenEventA(SYNCHRONIZE, FALSE, signalName(tag, "connect", id).c_str());
+  HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, signalName(tag, "go").c_str());
+  HANDLE done = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, signalName(tag, "done").c_str());
+  if (!connect || !go || !done) return 3;
+  win32::FileLog log;
+  int status = 0;
+  for (int round = 0; round < Rounds; ++round) {
+    if (WaitForSingleObject(connect, 30000) != WAIT_OBJECT_0) return 5;
+    log.start(true);
+    ReleaseSemaphore(done, 1, nullptr);
+    if (WaitForSingleObject(go, 30000) != WAIT_OBJECT_0) return 5;
+    for (int n = 0; n < Lines; ++n)
+      log.write(platform::Log::Level::Info, "writer " + std::to_string(id) + " round " +
+                                                std::to_string(round) + " line " +
+                                                std::to_string(n));
+    if (!log.on()) status = 4;
+    ReleaseSemaphore(done, 1, nullptr);
+  }
+  return status;
+}
+
+// How often each writer's line n of `round` is in `text`.
+void countLines(const std::string& text, int round, std::vector<int> (&seen)[2]) {
+  for (size_t at = text.find("writer "); at != std::string::npos;
+       at = text.find("writer ", at + 1)) {
+    int id = 0, r = 0, n = 0;
+    if (std::sscanf(text.c_str() + at, "writer %d round %d line %d", &id, &r, &n) == 3 &&
+        r == round && id >= 0 && id < 2 && n >= 0 && n < Lines)
+      ++seen[id][n];
+  }
+}
+
+// Both find the log full: one renames it, the other writes to the fresh file. Every line is in
+// the log or its .1 once, and the full file is the .1 (a second rename would put the fresh file
+// over it).
+void twoWriters() {
+  std::printf("  two processes pass 1 MiB at once\n");
+  const std::string tag = std::to_string(GetCurrentProcessId());
+  HANDLE connect[2] = {CreateEventA(nullptr, FALSE, FALSE, signalName(tag, "connect", 0).c_str()),
+                       CreateEventA(nullptr, FALSE, FALSE, signalName(tag, "connect", 1).c_str())};
+  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, signalName(tag, "go").c_str());
+  HANDLE done = CreateSemaphoreA(nullptr, 0, 2, signalName(tag, "done").c_str());
+  PROCESS_INFORMATION children[2] = {};
+  for (int id = 0; id < 2; ++id) {
+    std::wstring line = L"\"" + win32::modulePath(nullptr) + L"\" --writer " +
+                        win32::widen(std::to_string(id) + " " + tag);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    CHECK(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                         &children[id]));
+  }
+  std::string full;
+  for (int i = 0; full.size() < win32::FileLog::RotateAt; ++i)
+    full += "old " + std::to_string(i) + " " + std::string(100, 'x') + "\r\n";
+  int failedRounds = 0;
+  for (int round = 0; round < Rounds && children[0].hProcess && children[1].hProcess; ++round) {
+    removeLog();
+    CreateDirectoryW(folder().c_str(), nullptr);
+    write(logPath(), full);
+    const auto both = [&] {
+      return CHECK(WaitForSingleObject(done, 30000) == WAIT_OBJECT_0 &&
+                   WaitForSingleObject(done, 30000) == WAIT_OBJECT_0);
+    };
+    SetEvent(connect[0]);
+    SetEvent(connect[1]);
+    if (!both()) break;
+    SetEvent(go);
+    const bool wrote = both();
+    ResetEvent(go);
+    if (!wrote) break;
+    const std::string previous = read(logPath() + L".1"), current = read(logPath());
+    std::vector<int> seen[2] = {std::vector<int>(Lines), std::vector<int>(Lines)};
+    countLines(previous, round, seen);
+    countLines(current, round, seen);
+    int wrong = 0;
+    for (int id = 0; id < 2; ++id)
+      for (int n = 0; n < Lines; ++n)
+        if (seen[id][n] != 1 && ++wrong <= 4)
+          std::printf("    round %d: writer %d line %d there %d times\n", round, id, n,
+                      seen[id][n]);
+    if (!previous.starts_with(full))
+      std::printf("    round %d: the full file is not the .1\n", round);
+    failedRounds += wrong > 0 || !previous.starts_with(full);
+  }
+  CHECK_EQ(failedRounds, 0);
+  for (auto& child : children) {
+    DWORD code = 1;
+    if (!child.hProcess) continue;
+    WaitForSingleObject(child.hProcess, 30000);
+    GetExitCodeProcess(child.hProcess, &code);
+    CHECK_EQ(code, 0ul);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+  }
+  for (HANDLE h : {connect[0], connect[1], go, done}) CloseHandle(h);
+}
+
+// A reader that holds the file without sharing costs the lines written meanwhile, no more; only
+// a run of FailuresToStop lost lines turns the log off, until the next start.
+void heldForAMoment() {
+  std::printf("  the log held without sharing for a moment\n");
+  removeLog();
+  win32::FileLog log;
+  log.start(true);
+  const auto line = [&](const std::string& event) { log.write(platform::Log::Level::Info, event); };
+  const auto hold = [] {
+    return CreateFileW(logPath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       0, nullptr);
+  };
+  line("before");
+  HANDLE held = hold();
+  CHECK(held != INVALID_HANDLE_VALUE);
+  for (int i = 1; i < win32::FileLog::FailuresToStop; ++i) line("meanwhile " + std::to_string(i));
+  CloseHandle(held);
+  CHECK(log.on());
+  line("after");
+  held = hold();
+  for (int i = 0; i < win32::FileLog::FailuresToStop; ++i) line("a run " + std::to_string(i));
+  CloseHandle(held);
+  CHECK(!log.on());
+  line("once stopped");
+  log.start(true);
+  line("next connection");
+  const std::string text = read(logPath());
+  for (const char* wanted : {"INFO  before\r\n", "INFO  after\r\n", "INFO  next connection\r\n"})
+    if (!CHECK(text.find(wanted) != std::string::npos)) std::printf("    missing: %s", wanted);
+  for (const char* lost : {"meanwhile", "a run", "once stopped"})
+    if (!CHECK(text.find(lost) == std::string::npos)) std::printf("    there: %s\n", lost);
+}
+
+// Without a usable LOCALAPPDATA there is no log: nothing at the root of the drive or beside the
+// host's current folder. vbatessary-check tells why from the same lookup (check_test).
+void noUsableLocalAppData() {
+  std::printf("  LOCALAPPDATA unset, empty, relative, too long\n");
+  wchar_t saved[MAX_PATH] = L"";
+  GetEnvironmentVariableW(L"LOCALAPPDATA", saved, MAX_PATH);
+  const std::wstring tooLong = L"C:\\" + std::wstring(240, L'l');
+  for (const wchar_t* value :
+       {static_cast<const wchar_t*>(nullptr), L"", L"AppData", tooLong.c_str()}) {
+    SetEnvironmentVariableW(L"LOCALAPPDATA", value);
+    win32::FileLog log;
+    log.start(true);
+    log.write(platform::Log::Level::Info, "nowhere");
+    CHECK(!log.on());
+    CHECK(!win32::logLocation().why.empty());
+    for (const wchar_t* stray : {L"\\vbaTessary", L"AppData\\vbaTessary"}) CHECK(!exists(stray));
+  }
+  SetEnvironmentVariableW(L"LOCALAPPDATA", saved);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--writer") return writer(std::atoi(argv[2]), argv[3]);
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
   {
     testbed::Addin addin;
@@ -237,6 +403,9 @@ int main() {
       withoutSetting(addin);
       obstacles(addin);
       rotation(addin);
+      twoWriters();
+      heldForAMoment();
+      noUsableLocalAppData();
     }
     removeLog();
     testbed::clearSettings();
