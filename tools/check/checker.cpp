@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "addin/identity.h"
+#include "automation/failure.h"
 
 namespace check {
 namespace id = addin::identity;
@@ -24,11 +25,7 @@ const char* name(Status s) {
 
 namespace {
 
-std::string hex(long v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08lX", static_cast<unsigned long>(v) & 0xFFFFFFFFul);
-  return buf;
-}
+std::string hex(long v) { return automation::hresultText(static_cast<uint32_t>(v)); }
 
 std::string lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -64,6 +61,11 @@ std::string serverFile(Machine& m, const RegValue& path) {
   if (file.size() > 1 && file.front() == '"' && file.back() == '"') file = file.substr(1, file.size() - 2);
   return file;
 }
+
+// The per-user MSI hides Modify and Repair in Settings > Apps; this program asks Windows Installer.
+const char* const MsiFix =
+    "repair the MSI's installation: \"vbatessary-check.exe --repair\" (Windows Installer puts back its files and "
+    "registry)";
 
 const char* const EnableFix =
     "start \"Enable vba Tessary for me\" from the Start menu (or \"vbatessary-check.exe --enable-user\")";
@@ -114,6 +116,10 @@ int compareVersions(const std::string& a, const std::string& b) {
     if (x != y) return x < y ? -1 : 1;
   }
   return 0;
+}
+
+bool msiInstall(Machine& m) {
+  return m.value(Hive::User, m.own(), "Software\\vba Tessary", "InstallFolder").present();
 }
 
 bool machineClass(Machine& m, Bits b) {
@@ -283,7 +289,7 @@ class Checks {
   Checks(Machine& m, Bits b, const std::vector<Office>& offices, std::vector<Check>& out)
       : m_(m), b_(b), offices_(offices), out_(out),
         activeSetup_(m.keyExists(Hive::Machine, nativeView(m), ActiveSetupInstall)),
-        machineClass_(machineClass(m, b)) {}
+        machineClass_(machineClass(m, b)), msi_(msiInstall(m)) {}
 
   void run() {
     officeCheck();
@@ -304,6 +310,7 @@ class Checks {
     out_.push_back({b_, id, s, std::move(detail), std::move(fix)});
   }
   std::string repairFix() const {
+    if (msi_) return MsiFix;
     return std::string("run install.cmd again, or \"") + name(b_) + "\\vbatessary-check.exe --repair\"";
   }
   // What mends a class or file that COM found: the per-user registration hiding the machine's
@@ -314,7 +321,8 @@ class Checks {
                          "vba Tessary, or delete HKCU\\Software\\Classes\\") +
              id::ProgId + " and HKCU\\" + clsidKey();
     if (f && f->hive == Hive::Machine)
-      return "repair vba Tessary for all users, as an administrator: Settings > Apps > vba Tessary > Modify";
+      return "repair vba Tessary for all users, as an administrator (Settings > Apps offers no repair): msiexec /fomus "
+             "with the allusers MSI it was installed from";
     return repairFix();
   }
   static std::string shadowNote(const std::optional<Found>& f) {
@@ -371,7 +379,7 @@ class Checks {
           "no " + where + ": vba Tessary is installed for all users, but this user's record is not written yet", fix);
     else
       add("record", Status::Fail, "not registered: no " + where,
-          "install vba Tessary (the MSI, or install.cmd from the zip)");
+          msi_ ? repairFix() : "install vba Tessary (the MSI, or install.cmd from the zip)");
     return false;
   }
 
@@ -429,6 +437,7 @@ class Checks {
     const std::string progId = Classes + id::ProgId;
     Found found;
     found.hive = hiveOf(progId);
+    // A per-user ProgID hides the machine's only when it leads elsewhere; below, the class key decides.
     found.shadows = found.hive == Hive::User && machineClass_;
     RegValue clsid = m_.value(found.hive, b_, progId + "\\CLSID", "");
     if (!clsid.present()) {
@@ -445,7 +454,7 @@ class Checks {
       return std::nullopt;
     }
     found.hive = hiveOf(clsidKey());
-    found.shadows = found.shadows || (found.hive == Hive::User && machineClass_);
+    found.shadows = found.hive == Hive::User && machineClass_;
     RegValue path = m_.value(found.hive, b_, serverKey(), "");
     if (!path.isText() || path.text.empty()) {
       add("class", Status::Fail,
@@ -477,17 +486,18 @@ class Checks {
     const std::string& path = found->file;
     if (!m_.fileExists(path)) {
       add("file", Status::Fail, "the registered file " + path + " does not exist (moved or deleted)" + shadowNote(found),
-          found->shadows || found->hive == Hive::Machine ? fixFor(found)
-                                                         : "run the check beside the DLL you keep: " + repairFix());
+          found->shadows || found->hive == Hive::Machine || msi_ ? fixFor(found)
+                                                                 : "run the check beside the DLL you keep: " + repairFix());
       return false;
     }
     if (auto zone = m_.zoneIdentifier(path)) {
       auto at = zone->find("ZoneId=");
       int id = at == std::string::npos ? -1 : std::atoi(zone->c_str() + at + 7);
+      // LoadLibrary ignores the mark; only some security software acts on it.
       if (id >= 3) {
-        add("file", Status::Fail,
+        add("file", Status::Warn,
             path + " is marked as downloaded from the Internet (Zone.Identifier, ZoneId=" + std::to_string(id) +
-                ") and may be blocked",
+                "); Windows loads it all the same, but some security software may not",
             "unblock it: the file's Properties > General > Unblock, or Unblock-File in PowerShell");
         return true;
       }
@@ -519,8 +529,9 @@ class Checks {
     add("machine", Status::Fail,
         path + " is " + kind + " DLL; " + office(b_) + " loads only " + (b_ == Bits::x86 ? "32-bit" : "64-bit") + " DLLs" +
             shadowNote(found),
-        found->shadows || found->hive == Hive::Machine ? fixFor(found)
-                                                       : std::string("register the ") + name(b_) + " vbatessary.dll: " + repairFix());
+        found->shadows || found->hive == Hive::Machine || msi_
+            ? fixFor(found)
+            : std::string("register the ") + name(b_) + " vbatessary.dll: " + repairFix());
     return false;
   }
 
@@ -541,7 +552,7 @@ class Checks {
         break;
       case Creation::Outcome::Failed:
         add("load", Status::Fail, hex(c.hresult) + ": " + meaning(c.hresult) + (c.how.empty() ? "" : ", by " + c.how),
-            "reinstall vba Tessary; if it persists, report this line");
+            (msi_ ? repairFix() : std::string("reinstall vba Tessary")) + "; if it persists, report this line");
         break;
     }
   }
@@ -588,10 +599,12 @@ class Checks {
   }
 
   void elevatedCheck() {
-    std::string seen;
-    for (const Process& p : m_.offices())
-      if (p.elevated.value_or(false) && (!p.bits || *p.bits == b_))
-        seen += (seen.empty() ? "" : ", ") + p.name + " (" + std::to_string(p.pid) + ")";
+    std::string seen, unread;
+    for (const Process& p : m_.offices()) {
+      if ((p.bits && *p.bits != b_) || p.elevated == false) continue;
+      std::string& to = p.elevated ? seen : unread;
+      to += (to.empty() ? "" : ", ") + p.name + " (" + std::to_string(p.pid) + ")";
+    }
     auto self = m_.elevated();
     if (self.value_or(false))
       add("elevated", Status::Warn,
@@ -603,6 +616,8 @@ class Checks {
           "start Office normally, not with \"Run as administrator\"");
     else if (!self)
       add("elevated", Status::Skip, "could not tell whether this process runs elevated");
+    else if (!unread.empty())
+      add("elevated", Status::Skip, "could not read whether " + unread + " runs elevated (its token could not be opened)");
     else
       add("elevated", Status::Ok, "neither this check nor a running Office is elevated");
   }
@@ -613,6 +628,7 @@ class Checks {
   std::vector<Check>& out_;
   bool activeSetup_;
   bool machineClass_;
+  bool msi_;
 };
 
 }  // namespace
@@ -648,16 +664,32 @@ Result run(Machine& m) {
   return r;
 }
 
-std::optional<std::string> repairRefusal(bool msiInstalled, std::optional<bool> elevated, bool dllBeside,
-                                         bool machineInstall) {
-  if (msiInstalled && !machineInstall)
-    return "vba Tessary was installed by its MSI: repair it there (Settings > Apps > vba Tessary > Modify, "
-           "or msiexec /fa with the MSI), or uninstall it before using the zip";
-  if (elevated.value_or(false))
-    return "this window is elevated: a registration made here would land in the account that elevated it; "
-           "run --repair from a normal window, as the user who runs Office";
-  if (!dllBeside && !machineInstall) return "there is no vbatessary.dll beside this program to register";
-  return std::nullopt;
+RepairPlan repairPlan(bool msiInstalled, bool dllBeside, bool machineInstall) {
+  if (machineInstall) return {Repair::EnableUser, {}};
+  if (msiInstalled) return {Repair::Msi, {}};
+  if (dllBeside) return {Repair::Register, {}};
+  return {std::nullopt, "there is no vbatessary.dll beside this program to register"};
+}
+
+// HKCU is the registry of the account the process runs as. After a UAC prompt where an
+// administrator's password was typed, that is the administrator's, not the desktop user's.
+AccountDecision accountDecision(const std::string& what, const std::optional<Account>& self,
+                                const std::optional<Account>& desktop, std::optional<bool> elevated) {
+  auto who = [](const Account& a) { return a.name.empty() ? a.sid : a.name; };
+  if (!self || self->sid.empty())
+    return {false, "could not tell which account this program runs as, so not whose registry " + what + " would change"};
+  if (desktop && !desktop->sid.empty()) {
+    if (desktop->sid == self->sid) return {true, {}};
+    return {false, what + " would change the registry of " + who(*self) + ", the account this program runs as, not of " +
+                       who(*desktop) + ", whose desktop this is; run it from a normal window as " + who(*desktop)};
+  }
+  // No shell to ask: only a program that is not elevated is surely its own user's.
+  if (elevated.value_or(true))
+    return {false, "no desktop shell tells whose desktop this is, and this program runs elevated as " + who(*self) +
+                       ": " + what + " would change the registry of " + who(*self) +
+                       ", perhaps not the user who runs Office; run it from a normal window, as that user"};
+  return {true, "no desktop shell tells whose desktop this is; " + what + " changes the registry of " + who(*self) +
+                    ", who runs this program"};
 }
 
 }  // namespace check

@@ -120,9 +120,10 @@ struct Check {
 // The add-in's log as the check found it.
 struct Log {
   bool on = false;                 // the setting Log is "1"
-  std::string path;                // where the add-in writes it
+  std::string path;                // where the add-in writes it; empty when it writes none
   bool found = false;              // the file exists
   std::vector<std::string> tail;   // its last lines
+  std::string why = {};            // no path: why (LOCALAPPDATA unset, empty or too long)
 };
 // The last `count` lines of a log's text, without their line ends.
 std::vector<std::string> lastLines(const std::string& text, size_t count);
@@ -139,10 +140,32 @@ struct Result {
 
 Result run(Machine& m);
 
-// Why --repair must not run, or nothing when it may.
-// On an installation for all users --repair only writes this user's records.
-std::optional<std::string> repairRefusal(bool msiInstalled, std::optional<bool> elevated,
-                                         bool dllBeside, bool machineInstall = false);
+// The per-user MSI's marker, HKCU\Software\vba Tessary\InstallFolder.
+bool msiInstall(Machine& m);
+
+// What --repair does: writes this user's records for an installation for all users, has Windows
+// Installer repair the per-user MSI's product, or registers the DLL beside the program.
+enum class Repair { EnableUser, Msi, Register };
+struct RepairPlan {
+  std::optional<Repair> route;
+  std::string refusal;  // without a route: why not
+};
+RepairPlan repairPlan(bool msiInstalled, bool dllBeside, bool machineInstall = false);
+
+// An account as its token names it.
+struct Account {
+  std::string sid;   // "S-1-5-21-..."
+  std::string name;  // "DOMAIN\ann"
+};
+// Whether a change to HKCU (`what`: "--repair", "--log on") made by this process lands in the
+// registry of the user at the desktop: `self` this process's account, `desktop` the owner of the
+// shell's process (nullopt when there is no shell or it cannot be read).
+struct AccountDecision {
+  bool proceed = false;
+  std::string why;  // refused: why; went ahead without knowing the desktop's user: what was assumed
+};
+AccountDecision accountDecision(const std::string& what, const std::optional<Account>& self,
+                                const std::optional<Account>& desktop, std::optional<bool> elevated);
 
 // The report: one line a check and the verdict, or one JSON object.
 std::string text(const Result& r, const std::string& version);

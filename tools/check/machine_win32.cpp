@@ -1,5 +1,7 @@
 #include "machine_win32.h"
 
+#include <msi.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 
 #include <cwctype>
@@ -315,6 +317,61 @@ HRESULT registerBeside(const std::wstring& dll) {
     auto reg = entry<HRESULT STDAPICALLTYPE()>(module, "DllRegisterServer");
     return reg ? reg() : missing();
   });
+}
+
+namespace {
+
+std::optional<Account> tokenAccount(HANDLE process) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return std::nullopt;
+  std::vector<unsigned long long> buf(64);  // aligned for the TOKEN_USER it holds
+  DWORD n = 0;
+  BOOL ok = GetTokenInformation(token, TokenUser, buf.data(), static_cast<DWORD>(buf.size() * 8), &n);
+  if (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+    buf.resize(n / 8 + 1);
+    ok = GetTokenInformation(token, TokenUser, buf.data(), static_cast<DWORD>(buf.size() * 8), &n);
+  }
+  CloseHandle(token);
+  if (!ok) return std::nullopt;
+  PSID sid = reinterpret_cast<TOKEN_USER*>(buf.data())->User.Sid;
+  Account a;
+  wchar_t* text = nullptr;
+  if (ConvertSidToStringSidW(sid, &text)) {
+    a.sid = narrow(text);
+    LocalFree(text);
+  }
+  wchar_t user[256], domain[256];
+  DWORD userSize = 256, domainSize = 256;
+  SID_NAME_USE use;
+  if (LookupAccountSidW(nullptr, sid, user, &userSize, domain, &domainSize, &use))
+    a.name = narrow(domainSize ? std::wstring(domain) + L"\\" + user : std::wstring(user));
+  return a;
+}
+
+}  // namespace
+
+std::optional<Account> processAccount() { return tokenAccount(GetCurrentProcess()); }
+
+std::optional<Account> desktopAccount() {
+  DWORD pid = 0;
+  HWND shell = GetShellWindow();
+  if (!shell || !GetWindowThreadProcessId(shell, &pid)) return std::nullopt;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process) return std::nullopt;
+  std::optional<Account> a = tokenAccount(process);
+  CloseHandle(process);
+  return a;
+}
+
+unsigned repairMsi(std::string& product) {
+  wchar_t code[39] = L"";
+  UINT rc = MsiEnumRelatedProductsW(L"{6F1D5A0E-2C47-4B8E-9A53-7E0C4D2B9A61}", 0, 0, code);
+  if (rc != ERROR_SUCCESS) return rc == ERROR_NO_MORE_ITEMS ? ERROR_UNKNOWN_PRODUCT : rc;
+  product = narrow(code);
+  MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+  // msiexec /f's own default, "omus": a missing file needs the MSI it came from, the rows only its cached copy.
+  return MsiReinstallProductW(code, REINSTALLMODE_FILEOLDERVERSION | REINSTALLMODE_MACHINEDATA |
+                                        REINSTALLMODE_USERDATA | REINSTALLMODE_SHORTCUT);
 }
 
 }  // namespace check

@@ -38,4 +38,13 @@ HRESULT createFrom(const std::wstring& dll);
 // The DLL's own DllRegisterServer, as regsvr32 of this bitness calls it.
 HRESULT registerBeside(const std::wstring& dll);
 
+// The account this process runs as, and the desktop's user: the owner of the shell's process
+// (nullopt when there is no shell window or its process cannot be read).
+std::optional<Account> processAccount();
+std::optional<Account> desktopAccount();
+// Has Windows Installer repair the per-user MSI's product, found by its upgrade code, with no UI:
+// missing files and older ones, HKCU and HKLM rows, shortcuts. A Windows Installer error code;
+// `product` is its product code when one was found.
+unsigned repairMsi(std::string& product);
+
 }  // namespace check

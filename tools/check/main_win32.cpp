@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "automation/failure.h"
 #include "checker.h"
+#include "locations.h"
 #include "machine_win32.h"
 #include "text.h"
 #include "version.h"
@@ -22,7 +24,8 @@ namespace {
 const char* const Usage =
     "usage: vbatessary-check [--json] [--repair] [--pause] | --enable-user [--pause] | --log on|off\n"
     "       | --machine-uninstalled <version>\n";
-const wchar_t* const SettingsKey = L"Software\\VB and VBA Program Settings\\vbatessary\\Settings";
+// The add-in's own key, as the DLL spells it.
+const std::wstring SettingsKey = win32::settingsKey();
 
 // UTF-8 to a pipe or file; a console takes the text as UTF-16 whatever its code page.
 void write(FILE* f, const std::string& s) {
@@ -38,18 +41,27 @@ void write(FILE* f, const std::string& s) {
   std::fflush(f);
 }
 
-bool msiInstalled() {
-  HKEY k = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\vba Tessary", 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
-  bool marked = RegQueryValueExW(k, L"InstallFolder", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-  RegCloseKey(k);
-  return marked;
+// --repair and --log change HKCU: only when it is the desktop user's, not an administrator's whose
+// password was typed at a UAC prompt.
+bool mayChangeUser(check::Machine& machine, const std::string& what) {
+  check::AccountDecision d =
+      check::accountDecision(what, check::processAccount(), check::desktopAccount(), machine.elevated());
+  if (!d.proceed)
+    write(stderr, "vbatessary-check " + what + ": refused: " + d.why + "\n");
+  else if (!d.why.empty())
+    write(stderr, "vbatessary-check " + what + ": " + d.why + "\n");
+  return d.proceed;
 }
 
-std::wstring localAppData() {
-  wchar_t buf[32768];
-  DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", buf, 32768);
-  return n > 0 && n < 32768 ? std::wstring(buf, n) : std::wstring();
+// What Windows Installer's answer to a repair means for the user.
+std::string msiRepairError(unsigned rc) {
+  switch (rc) {
+    case ERROR_UNKNOWN_PRODUCT: return "no per-user MSI of vba Tessary is installed for this user";
+    case ERROR_INSTALL_SOURCE_ABSENT:
+      return "the MSI it was installed from is no longer where it was: install that MSI again";
+    case ERROR_INSTALL_ALREADY_RUNNING: return "another installation is running: try again when it has ended";
+    default: return "Windows Installer error " + std::to_string(rc);
+  }
 }
 
 // The add-in's log: its setting, and the last lines of its file (read from its end: it may be
@@ -58,11 +70,15 @@ check::Log readLog() {
   check::Log log;
   wchar_t value[8] = L"";
   DWORD size = sizeof value;
-  log.on = RegGetValueW(HKEY_CURRENT_USER, SettingsKey, L"Log", RRF_RT_REG_SZ, nullptr, value, &size) == ERROR_SUCCESS &&
+  log.on = RegGetValueW(HKEY_CURRENT_USER, SettingsKey.c_str(), L"Log", RRF_RT_REG_SZ, nullptr, value, &size) ==
+               ERROR_SUCCESS &&
            std::wstring(value) == L"1";
-  std::wstring path = localAppData() + L"\\vbaTessary\\vbatessary.log";
-  log.path = win32::narrow(path);
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  // Where the add-in itself would write: none when it would write none.
+  const win32::LogLocation at = win32::logLocation();
+  log.path = win32::narrow(at.file);
+  log.why = at.why;
+  if (at.file.empty()) return log;
+  HANDLE h = CreateFileW(at.file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return log;
   log.found = true;
@@ -84,14 +100,18 @@ check::Log readLog() {
 
 int setLog(const std::wstring& state) {
   const wchar_t* v = state == L"on" ? L"1" : L"0";
-  LSTATUS rc = RegSetKeyValueW(HKEY_CURRENT_USER, SettingsKey, L"Log", REG_SZ, v, 4);
+  LSTATUS rc = RegSetKeyValueW(HKEY_CURRENT_USER, SettingsKey.c_str(), L"Log", REG_SZ, v, 4);
   if (rc != ERROR_SUCCESS) {
     write(stderr, "vbatessary-check --log: the setting could not be written (error " + std::to_string(rc) + ")\n");
     return 1;
   }
-  std::string path = win32::narrow(localAppData()) + "\\vbaTessary\\vbatessary.log";
-  write(stdout, state == L"on" ? "log: on; the add-in writes " + path + " from the next time the editor loads it\n"
-                               : std::string("log: off from the next time the editor loads the add-in\n"));
+  const win32::LogLocation at = win32::logLocation();
+  if (state != L"on")
+    write(stdout, "log: off from the next time the editor loads the add-in\n");
+  else if (at.file.empty())
+    write(stdout, "log: on, but the add-in writes none: " + at.why + "\n");
+  else
+    write(stdout, "log: on; the add-in writes " + win32::narrow(at.file) + " from the next time the editor loads it\n");
   return 0;
 }
 
@@ -136,7 +156,11 @@ int machineUninstalled(const std::wstring& version) {
 }
 
 int run(const std::vector<std::wstring>& args) {
-  if (args.size() == 3 && args[1] == L"--log" && (args[2] == L"on" || args[2] == L"off")) return setLog(args[2]);
+  if (args.size() == 3 && args[1] == L"--log" && (args[2] == L"on" || args[2] == L"off")) {
+    check::WindowsMachine user;
+    if (!mayChangeUser(user, "--log " + win32::narrow(args[2]))) return 1;
+    return setLog(args[2]);
+  }
   if (args.size() == 3 && args[1] == L"--machine-uninstalled") return machineUninstalled(args[2]);
   bool json = false, repair = false, pause = false, enable = false;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -176,11 +200,28 @@ int run(const std::vector<std::wstring>& args) {
     std::wstring dll = check::folderOf(win32::modulePath(nullptr)) + L"vbatessary.dll";
     bool beside = GetFileAttributesW(dll.c_str()) != INVALID_FILE_ATTRIBUTES;
     bool forAll = check::machineInstall(machine, win32::narrow(dll));
-    if (auto refusal = check::repairRefusal(msiInstalled(), machine.elevated(), beside, forAll)) {
-      write(stderr, "vbatessary-check --repair: refused: " + *refusal + "\n");
+    check::RepairPlan plan = check::repairPlan(check::msiInstall(machine), beside, forAll);
+    if (!plan.route) {
+      write(stderr, "vbatessary-check --repair: refused: " + plan.refusal + "\n");
       return 1;
     }
-    if (forAll) {
+    if (!mayChangeUser(machine, "--repair")) return 1;
+    if (plan.route == check::Repair::Msi) {
+      std::string product;
+      unsigned rc = check::repairMsi(product);
+      bool done = rc == ERROR_SUCCESS || rc == ERROR_SUCCESS_REBOOT_REQUIRED;
+      std::string line = "repair: " + std::string(done ? "Windows Installer repaired " : "Windows Installer could not repair ") +
+                         (product.empty() ? "the per-user MSI" : "the per-user MSI's product " + product) +
+                         (done ? "" : " (" + msiRepairError(rc) + ")") + "\n";
+      if (json)
+        write(stderr, line);
+      else
+        out += line;
+      if (!done) {
+        write(stdout, out);
+        return 1;
+      }
+    } else if (forAll) {
       // Installed for all users: the classes are the machine's; only this user's records are written.
       std::string lines, err;
       int status = enableUser(machine, "repair: ", lines, err);
@@ -194,11 +235,10 @@ int run(const std::vector<std::wstring>& args) {
       }
     } else {
       HRESULT hr = check::registerBeside(dll);
-      char code[16];
-      std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
+      const std::string code = automation::hresultText(static_cast<uint32_t>(hr));
       std::string line = "repair: " + std::string(SUCCEEDED(hr) ? "registered " : "could not register ") +
                          win32::narrow(dll) + " for " + check::office(machine.own()) +
-                         (SUCCEEDED(hr) ? "" : std::string(" (") + code + ": " + check::meaning(hr) + ")") + "\n";
+                         (SUCCEEDED(hr) ? "" : " (" + code + ": " + check::meaning(hr) + ")") + "\n";
       if (json)
         write(stderr, line);
       else

@@ -81,6 +81,9 @@ std::string text(const Result& r, const std::string& version) {
     out += "log " + r.log.path + (r.log.on ? "" : " (logging is off now)") + ", its last " +
            std::to_string(r.log.tail.size()) + " lines:\n";
     for (const std::string& line : r.log.tail) out += "  " + line + "\n";
+  } else if (r.log.path.empty()) {
+    out += std::string("log: ") + (r.log.on ? "on, but" : "off, and even on") + " the add-in writes none: " +
+           r.log.why + "\n";
   } else {
     out += std::string("log: ") + (r.log.on ? "on, nothing written yet to " + r.log.path
                                             : "off (\"vbatessary-check --log on\" turns it on)") + "\n";
@@ -96,7 +99,7 @@ std::string json(const Result& r, const std::string& version) {
            ", \"status\": \"" + name(c.status) + "\", \"detail\": " + jsonText(c.detail) + ", \"fix\": " + jsonText(c.fix) + "}";
   }
   out += std::string("],\n \"log\": {\"on\": ") + (r.log.on ? "true" : "false") + ", \"path\": " + jsonText(r.log.path) +
-         ", \"tail\": [";
+         (r.log.path.empty() ? ", \"why\": " + jsonText(r.log.why) : "") + ", \"tail\": [";
   for (size_t i = 0; i < r.log.tail.size(); ++i) out += (i ? ", " : "") + jsonText(r.log.tail[i]);
   out += std::string("]},\n \"verdict\": \"") + (r.ok() ? "ok" : "fail") + "\"}\n";
   return out;

@@ -1,8 +1,9 @@
 // vbatessary-check.exe in the test prefix, as a user runs it from a normal window (the limited
 // half of Wine's administrator token): with Office's keys made here and the DLL registered by
 // regsvr32 every check passes; each broken registration fails its own check and exits 1;
-// --repair mends a moved file, and refuses while the MSI owns the installation or elevated;
-// installed for all users, the windowless program writes this user's records only.
+// --repair mends a moved file and changes only the desktop user's registry; installed for all
+// users, the windowless program writes this user's records only; both programs carry their
+// manifest and version resource.
 // usage: check_test [<the other bitness's vbatessary.dll>]
 #include <windows.h>
 
@@ -30,6 +31,8 @@ const wchar_t* const Vba = L"SOFTWARE\\Microsoft\\VBA";
 // A user whose name is not ASCII, as the folder the release was unpacked to.
 const std::wstring Root = L"C:\\tessary-check\\J\u00fcrgen \u00d8ster";
 const std::wstring Folder = Root + L"\\" + Bits;
+// A folder whose DLL's path is longer than MAX_PATH.
+const std::wstring Deep = Root + L"\\" + std::wstring(120, L'd') + L"\\" + std::wstring(120, L'e');
 
 void setText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& text) {
   RegSetKeyValueW(root, key, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
@@ -160,6 +163,33 @@ void writeOtherMachineHeader(const std::wstring& path) {
   CloseHandle(h);
 }
 
+// The resource `id` of `type` in a program, as bytes.
+std::string resource(const std::wstring& program, const wchar_t* type) {
+  HMODULE m = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!m) return {};
+  HRSRC r = FindResourceW(m, MAKEINTRESOURCEW(1), type);
+  std::string bytes;
+  if (HGLOBAL g = r ? LoadResource(m, r) : nullptr)
+    bytes.assign(static_cast<const char*>(LockResource(g)), SizeofResource(m, r));
+  FreeLibrary(m);
+  return bytes;
+}
+bool hasUtf16(const std::string& bytes, const wchar_t* text) {
+  std::wstring w(text);
+  return bytes.find(std::string(reinterpret_cast<const char*>(w.data()), w.size() * sizeof(wchar_t))) != std::string::npos;
+}
+
+// A window this process makes the desktop's shell, as Explorer's; Wine starts none here.
+extern "C" __declspec(dllimport) BOOL WINAPI SetShellWindow(HWND);
+HWND shellWindow() {
+  HWND w = CreateWindowExW(0, L"STATIC", L"shell", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  if (w && !SetShellWindow(w)) {
+    DestroyWindow(w);
+    w = nullptr;
+  }
+  return w;
+}
+
 void tidy() {
   run(regsvr32() + L"/u \"" + Folder + L"\\vbatessary.dll\"", false);
   for (const wchar_t* key : {List, OtherList}) {
@@ -182,6 +212,9 @@ void tidy() {
   for (const wchar_t* f : {L"\\vbatessary.dll", L"\\vbatessary-check.exe", L"\\vbatessary-checkw.exe", L"\\other.dll"})
     DeleteFileW((Folder + f).c_str());
   DeleteFileW((Root + L"\\VBE7.DLL").c_str());
+  DeleteFileW((L"\\\\?\\" + Deep + L"\\vbatessary.dll").c_str());
+  RemoveDirectoryW((L"\\\\?\\" + Deep).c_str());
+  RemoveDirectoryW((L"\\\\?\\" + Deep.substr(0, Deep.find_last_of(L'\\'))).c_str());
   RemoveDirectoryW(Folder.c_str());
   RemoveDirectoryW(Root.c_str());
   RemoveDirectoryW(L"C:\\tessary-check");
@@ -258,10 +291,13 @@ int main(int argc, char** argv) {
   Run typed = checker(L"--json");
   CHECK(typed.code == 0 && typed.is("loadbehavior", "warn"));
   setDword(HKEY_CURRENT_USER, List, L"LoadBehavior", 3);
-  const std::wstring deep = Root + L"\\" + std::wstring(120, L'd') + L"\\" + std::wstring(120, L'e') + L"\\vbatessary.dll";
+  const std::wstring deep = Deep + L"\\vbatessary.dll";
+  CreateDirectoryW((L"\\\\?\\" + Deep.substr(0, Deep.find_last_of(L'\\'))).c_str(), nullptr);
+  CreateDirectoryW((L"\\\\?\\" + Deep).c_str(), nullptr);
+  CHECK(deep.size() > MAX_PATH && copy(dll, L"\\\\?\\" + deep));
   setText(HKEY_CURRENT_USER, Server, nullptr, deep);
-  Run longPath = checker(L"");
-  if (!CHECK(longPath.code == 1 && longPath.has(" fail file         the registered file " + utf8(deep) + " does not exist")))
+  Run longPath = checker(L"--json");
+  if (!CHECK(longPath.is("file", "ok") && longPath.is("machine", "ok")))
     std::printf("%s\n", longPath.out.c_str());
 
   // The log: the setting turned on, the file's last 20 lines after the checks.
@@ -291,19 +327,48 @@ int main(int argc, char** argv) {
   DeleteFileW(logFile.c_str());
   if (!hadLogDir) RemoveDirectoryW(logDir.c_str());
   RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\vbatessary\\Settings", L"Log");
+  // Where the add-in would write no log, the check names none and says why.
+  const std::wstring tooLong = L"C:\\" + std::wstring(240, L'l');
+  const struct {
+    const wchar_t* value;
+    const char* why;
+  } unusable[] = {{nullptr, "LOCALAPPDATA is not set"},
+                  {L"", "LOCALAPPDATA is empty"},
+                  {L"AppData", "LOCALAPPDATA is not a full path"},
+                  {tooLong.c_str(), "LOCALAPPDATA is too long"}};
+  for (const auto& u : unusable) {
+    SetEnvironmentVariableW(L"LOCALAPPDATA", u.value);
+    Run none = checker(L"");
+    if (!CHECK(none.has(std::string("\nlog: off, and even on the add-in writes none: ") + u.why)))
+      std::printf("%s\n", none.out.c_str());
+  }
+  SetEnvironmentVariableW(L"LOCALAPPDATA", appData);
 
   // --repair: the file moved, registered again from beside the program.
   setText(HKEY_CURRENT_USER, Server, nullptr, Root + L"\\moved\\vbatessary.dll");
   setText(HKEY_CURRENT_USER, L"Software\\vba Tessary", L"InstallFolder", Root);
-  Run refused = checker(L"--repair");
-  CHECK(refused.code == 1 && refused.has("refused") && refused.has("MSI"));
+  // The marker without an installed product: Windows Installer's answer, nothing registered.
+  Run noProduct = checker(L"--repair");
+  CHECK(noProduct.code == 1 && noProduct.has("no per-user MSI of vba Tessary is installed"));
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\vba Tessary");
+  // Elevated with no desktop shell to say whose desktop it is: nothing changed.
   Run elevated = checker(L"--repair", false);
-  CHECK(elevated.code == 1 && elevated.has("refused") && elevated.has("elevated"));
+  CHECK(elevated.code == 1 && elevated.has("refused") && elevated.has("whose desktop this is") && elevated.has("elevated"));
   Run repaired = checker(L"--repair --json");
   CHECK_EQ(repaired.code, 0u);
   CHECK(repaired.is("file", "ok") && repaired.has(utf8(dll)));
-  if (check::failures()) std::printf("%s\n%s\n%s\n", refused.out.c_str(), elevated.out.c_str(), repaired.out.c_str());
+  if (check::failures()) std::printf("%s\n%s\n%s\n", noProduct.out.c_str(), elevated.out.c_str(), repaired.out.c_str());
+  // The desktop's shell runs as this account: elevated by the desktop's own user, --repair and --log go ahead.
+  if (HWND shell = shellWindow()) {
+    setText(HKEY_CURRENT_USER, Server, nullptr, Root + L"\\moved\\vbatessary.dll");
+    Run own = checker(L"--repair --json", false);
+    if (!CHECK(own.code == 0 && own.is("file", "ok") && !own.has("refused"))) std::printf("%s\n", own.out.c_str());
+    CHECK_EQ(checker(L"--log off", false).code, 0u);
+    SetShellWindow(nullptr);
+    DestroyWindow(shell);
+  } else {
+    std::printf("note: no shell window could be set here; the desktop's own user elevated is not shown\n");
+  }
 
   // Installed for all users: the classes only in HKLM; the windowless program, as Active Setup
   // starts it at logon, writes this user's records and no class; the editor then loads the machine's.
@@ -340,6 +405,16 @@ int main(int argc, char** argv) {
                      stub, &stubSize) == ERROR_SUCCESS);
   run(stub);
   CHECK(!keyIn(HKEY_CURRENT_USER, 0, List) && !keyIn(HKEY_CURRENT_USER, 0, OtherList));
+
+  // Never elevated by installer detection, nor virtualized; each names itself.
+  for (const wchar_t* program : {L"vbatessary-check.exe", L"vbatessary-checkw.exe"}) {
+    std::string manifest = resource(check::besideProgram(program), MAKEINTRESOURCEW(24));
+    std::string version = resource(check::besideProgram(program), MAKEINTRESOURCEW(16));
+    if (!CHECK(manifest.find("level=\"asInvoker\"") != std::string::npos &&
+               manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}") != std::string::npos &&
+               hasUtf16(version, L"vba Tessary check") && hasUtf16(version, program)))
+      std::printf("    %ls: manifest %zu bytes, version resource %zu bytes\n", program, manifest.size(), version.size());
+  }
 
   CHECK_EQ(checker(L"--no-such-flag").code, 2u);
   tidy();

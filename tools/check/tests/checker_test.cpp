@@ -165,6 +165,13 @@ TEST(Checker, HealthyInstallationPassesEveryCheckInOrder) {
   EXPECT_EQ(verdict(r), "vba Tessary can load in 64-bit Office.");
 }
 
+// What a check must show: a row cannot leave it out (no default constructor).
+struct Says {
+  Says(const char* s) : text(s) {}
+  Says(std::string s) : text(std::move(s)) {}
+  std::string text;
+};
+
 // Each fault a user meets, the check it fails or warns, and whether the add-in can still load.
 TEST(Checker, EachFaultIsNamedByItsCheck) {
   struct Case {
@@ -172,7 +179,7 @@ TEST(Checker, EachFaultIsNamedByItsCheck) {
     std::function<void(FakeMachine&)> change;
     const char* id;
     Status status;
-    const char* says = "";  // in the check's detail
+    Says says;  // in the check's detail or fix
   };
   const Case cases[] = {
       {"nothing registered", [](FakeMachine& m) { m = healthy(), m.keys.erase({Hive::User, Bits::x64, Record64}),
@@ -195,43 +202,56 @@ TEST(Checker, EachFaultIsNamedByItsCheck) {
        },
        "record", Status::Fail, "only in HKEY_LOCAL_MACHINE"},
       {"LoadBehavior 0", [](FakeMachine& m) { m.shared(Hive::User, Record64, "LoadBehavior", dword(0)); }, "loadbehavior",
-       Status::Fail},
+       Status::Fail, "0: unticked in Add-Ins > Add-In Manager"},
       {"LoadBehavior 1", [](FakeMachine& m) { m.shared(Hive::User, Record64, "LoadBehavior", dword(1)); }, "loadbehavior",
-       Status::Warn},
+       Status::Warn, "1: not loaded when the editor starts"},
       {"LoadBehavior as text", [](FakeMachine& m) { m.shared(Hive::User, Record64, "LoadBehavior", text("3")); },
-       "loadbehavior", Status::Warn},
+       "loadbehavior", Status::Warn, "LoadBehavior is of registry type 1 (\"3\"), not a DWORD"},
       {"class only in the 32-bit view",
        [](FakeMachine& m) {
          m.keys[{Hive::User, Bits::x86, ProgIdKey}] = m.keys[{Hive::User, Bits::x64, ProgIdKey}];
          m.keys.erase({Hive::User, Bits::x64, ProgIdKey});
        },
-       "class", Status::Fail},
+       "class", Status::Fail, "VBATessary.Connect is not registered in the 64-bit registry view"},
       {"ProgID leads to another class",
        [](FakeMachine& m) { m.set(Hive::User, Bits::x64, ProgIdKey, "", text("{00000000-0000-0000-0000-000000000001}")); },
-       "class", Status::Fail},
+       "class", Status::Fail, "leads to \"{00000000-0000-0000-0000-000000000001}\", not {BF58B135"},
       {"ThreadingModel missing", [](FakeMachine& m) { m.keys[{Hive::User, Bits::x64, Server}].erase("ThreadingModel"); },
-       "class", Status::Warn},
-      {"registered file missing", [](FakeMachine& m) { m.files.erase(Dll64); }, "file", Status::Fail},
-      {"file downloaded and blocked", [](FakeMachine& m) { m.zones[Dll64] = "[ZoneTransfer]\r\nZoneId=3\r\n"; }, "file",
-       Status::Fail},
+       "class", Status::Warn, "ThreadingModel missing, not Apartment"},
+      {"registered file missing", [](FakeMachine& m) { m.files.erase(Dll64); }, "file", Status::Fail,
+       "the registered file " + Dll64 + " does not exist"},
+      // LoadLibrary ignores the mark: a warning, and the add-in can load (exit status 0).
+      {"file downloaded from the Internet", [](FakeMachine& m) { m.zones[Dll64] = "[ZoneTransfer]\r\nZoneId=3\r\n"; },
+       "file", Status::Warn, "(Zone.Identifier, ZoneId=3); Windows loads it all the same"},
       {"file from the intranet", [](FakeMachine& m) { m.zones[Dll64] = "[ZoneTransfer]\r\nZoneId=1\r\n"; }, "file",
-       Status::Ok},
+       Status::Ok, Dll64},
       {"the other bitness's DLL",
        [](FakeMachine& m) {
          m.set(Hive::User, Bits::x64, Server, "", text(Dll32));
          m.files[Dll32] = 0x14c;
        },
        "machine", Status::Fail, "is a 32-bit (x86) DLL; 64-bit Office loads only 64-bit DLLs"},
-      {"not a PE image", [](FakeMachine& m) { m.files[Dll64] = 0; }, "machine", Status::Fail},
+      {"not a PE image", [](FakeMachine& m) { m.files[Dll64] = 0; }, "machine", Status::Fail, Dll64 + " is no Windows DLL"},
       {"creation fails", [](FakeMachine& m) { m.creations[Bits::x64] = {Creation::Outcome::Failed, long(0x8007007E), "x"}; },
-       "load", Status::Fail},
+       "load", Status::Fail, "0x8007007E"},
       {"no VBA runtime", [](FakeMachine& m) { m.keys.erase({Hive::Machine, Bits::x64, "SOFTWARE\\Microsoft\\VBA"}); },
-       "vba", Status::Warn},
+       "vba", Status::Warn, "no VBA runtime registered for 64-bit Office"},
       {"Excel running", [](FakeMachine& m) { m.running.push_back({"EXCEL.EXE", 42, Bits::x64, false}); }, "running",
-       Status::Warn},
+       Status::Warn, "Excel (42) running"},
       {"Excel running elevated", [](FakeMachine& m) { m.running.push_back({"EXCEL.EXE", 42, Bits::x64, true}); },
-       "elevated", Status::Warn},
-      {"this check elevated", [](FakeMachine& m) { m.elevatedSelf = true; }, "elevated", Status::Warn},
+       "elevated", Status::Warn, "EXCEL.EXE (42) runs elevated"},
+      {"Excel's token cannot be read", [](FakeMachine& m) { m.running.push_back({"EXCEL.EXE", 42, Bits::x64, std::nullopt}); },
+       "elevated", Status::Skip, "could not read whether EXCEL.EXE (42) runs elevated"},
+      {"this check elevated", [](FakeMachine& m) { m.elevatedSelf = true; }, "elevated", Status::Warn,
+       "this check runs elevated"},
+      {"this check's token cannot be read", [](FakeMachine& m) { m.elevatedSelf = std::nullopt; }, "elevated", Status::Skip,
+       "could not tell whether this process runs elevated"},
+      {"a per-user ProgID leads to the machine's class",
+       [](FakeMachine& m) {
+         m = machineWide();
+         m.set(Hive::User, Bits::x64, ProgIdKey, "", text("{BF58B135-96A1-4809-BA5C-8B9637E56DAB}"));
+       },
+       "class", Status::Ok, "the editor loads the one for all users (the machine), ThreadingModel Apartment"},
       {"installed for all users", [](FakeMachine& m) { m = machineWide(); }, "class", Status::Ok,
        "the editor loads the one for all users (the machine)"},
       {"installed for all users and per user", [](FakeMachine& m) { m = machineWide(), m.registerDll(Bits::x64, Dll64); },
@@ -260,9 +280,11 @@ TEST(Checker, EachFaultIsNamedByItsCheck) {
     c.change(m);
     Result r = run(m);
     EXPECT_EQ(statusOf(r, Bits::x64, c.id), c.status) << c.what;
+    EXPECT_FALSE(c.says.text.empty()) << c.what << ": a row names the text its check shows";
     for (const Check& k : r.checks)
       if (k.id == c.id) {
-        EXPECT_NE((k.detail + " -> " + k.fix).find(c.says), std::string::npos) << c.what << ": " << k.detail << " -> " << k.fix;
+        EXPECT_NE((k.detail + " -> " + k.fix).find(c.says.text), std::string::npos)
+            << c.what << ": " << k.detail << " -> " << k.fix;
       }
     int failed = 0;
     for (const Check& k : r.checks) {
@@ -366,18 +388,88 @@ TEST(Checker, TheLogsLastLinesFollowTheChecks) {
   EXPECT_NE(json(r, "1.00").find("\"log\": {\"on\": true, \"path\": \"C:\\\\log\", \"tail\": [\"12:00:00.000"), std::string::npos);
 }
 
-TEST(Checker, RepairRefusesWhatItMustNotTouch) {
-  EXPECT_NE(repairRefusal(true, false, true)->find("MSI"), std::string::npos);
-  EXPECT_NE(repairRefusal(false, true, true)->find("elevated"), std::string::npos);
-  EXPECT_NE(repairRefusal(false, false, false)->find("no vbatessary.dll"), std::string::npos);
-  EXPECT_FALSE(repairRefusal(false, false, true));
-  EXPECT_FALSE(repairRefusal(false, std::nullopt, true));
+// --repair takes the route of the installation there is: the per-user MSI's through Windows
+// Installer (a deleted DLL too), the zip's by registering the DLL beside it.
+TEST(Checker, RepairTakesTheInstallationsOwnRoute) {
+  EXPECT_EQ(repairPlan(true, true).route, Repair::Msi);
+  EXPECT_EQ(repairPlan(true, false).route, Repair::Msi);
+  EXPECT_EQ(repairPlan(false, true).route, Repair::Register);
+  EXPECT_FALSE(repairPlan(false, false).route);
+  EXPECT_NE(repairPlan(false, false).refusal.find("no vbatessary.dll"), std::string::npos);
   // For all users: only this user's records are written, no DLL registered.
-  EXPECT_FALSE(repairRefusal(false, false, false, true));
+  EXPECT_EQ(repairPlan(false, false, true).route, Repair::EnableUser);
   FakeMachine m = machineWide();
   m.keys.erase({Hive::Machine, Bits::x64, ActiveSetupInstall});
   EXPECT_TRUE(machineInstall(m, MachineDll64));
   EXPECT_FALSE(machineInstall(m, Dll64));
+}
+
+// With the per-user MSI's marker every fix that mends the installation names the repair that works
+// (Settings > Apps hides the MSI's Modify and Repair); the zip's keeps install.cmd.
+TEST(Checker, AnMsiInstallationIsMendedThroughWindowsInstaller) {
+  const std::function<void(FakeMachine&)> faults[] = {
+      [](FakeMachine& m) { m.keys.erase({Hive::User, Bits::x64, Record64}), m.keys.erase({Hive::User, Bits::x86, Record64}); },
+      [](FakeMachine& m) { m.files.erase(Dll64); },
+      [](FakeMachine& m) { m.files[Dll64] = 0x14c; },
+      [](FakeMachine& m) { m.files[Dll64] = 0; },
+      [](FakeMachine& m) { m.keys[{Hive::User, Bits::x64, Server}].erase("ThreadingModel"); },
+      [](FakeMachine& m) { m.creations[Bits::x64] = {Creation::Outcome::Failed, long(0x8007007E), "x"}; },
+  };
+  for (bool msi : {true, false})
+    for (size_t i = 0; i < std::size(faults); ++i) {
+      FakeMachine m = healthy();
+      if (msi) m.shared(Hive::User, "Software\\vba Tessary", "InstallFolder", text("C:\\Users\\J\\AppData\\Local\\Programs\\vbaTessary\\"));
+      faults[i](m);
+      Result r = run(m);
+      int mended = 0;
+      for (const Check& k : r.checks) {
+        if (k.status != Status::Fail && k.status != Status::Warn) continue;
+        if (k.id == "running" || k.id == "vba") continue;
+        ++mended;
+        if (msi) {
+          EXPECT_NE(k.fix.find("\"vbatessary-check.exe --repair\""), std::string::npos) << i << " " << k.id << ": " << k.fix;
+          EXPECT_EQ(k.fix.find("install.cmd"), std::string::npos) << i << " " << k.id << ": " << k.fix;
+        } else if (k.id != "load") {
+          EXPECT_NE(k.fix.find("install.cmd"), std::string::npos) << i << " " << k.id << ": " << k.fix;
+        }
+      }
+      EXPECT_EQ(mended, 1) << i;
+    }
+}
+
+// --repair and --log change HKCU, the registry of the account this program runs as: only when
+// that is the user at the desktop.
+TEST(Checker, OnlyTheDesktopUsersRegistryIsChanged) {
+  const Account ann{"S-1-5-21-7-1001", "PC\\ann"}, admin{"S-1-5-21-7-500", "PC\\admin"},
+      system{"S-1-5-18", "NT AUTHORITY\\SYSTEM"}, unnamed{"S-1-5-21-7-1002", ""};
+  struct Case {
+    const char* what;
+    std::optional<Account> self, desktop;
+    std::optional<bool> elevated;
+    bool proceed;
+    std::vector<std::string> says;  // in why; nothing said when the desktop's user is this one
+  };
+  const Case cases[] = {
+      {"ann at her own desktop", ann, ann, false, true, {}},
+      {"ann elevated as herself", ann, ann, true, true, {}},
+      {"an administrator's password typed at the prompt", admin, ann, true, false,
+       {"--repair would change the registry of PC\\admin", "not of PC\\ann, whose desktop this is"}},
+      {"another account, not elevated", admin, ann, false, false, {"PC\\admin", "PC\\ann"}},
+      {"an account without a name", unnamed, ann, true, false, {"S-1-5-21-7-1002", "PC\\ann"}},
+      {"no desktop, SYSTEM in a service", system, std::nullopt, true, false,
+       {"whose desktop this is", "runs elevated as NT AUTHORITY\\SYSTEM"}},
+      {"no desktop, elevation unknown", ann, std::nullopt, std::nullopt, false, {"whose desktop this is"}},
+      {"no desktop, not elevated", ann, std::nullopt, false, true, {"changes the registry of PC\\ann"}},
+      {"this program's account unreadable", std::nullopt, ann, false, false, {"could not tell which account"}},
+  };
+  for (const Case& c : cases) {
+    AccountDecision d = accountDecision("--repair", c.self, c.desktop, c.elevated);
+    EXPECT_EQ(d.proceed, c.proceed) << c.what << ": " << d.why;
+    if (c.says.empty()) {
+      EXPECT_EQ(d.why, "") << c.what;
+    }
+    for (const std::string& s : c.says) EXPECT_NE(d.why.find(s), std::string::npos) << c.what << ": " << d.why;
+  }
 }
 
 // --enable-user: what it writes for this user, and that a second run writes nothing.
