@@ -223,6 +223,25 @@ void tidy() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --as-user "<command line>": the command as the desktop's user runs it from a normal window
+  // (a shell window here, the limited token), for the scripts' tests; its output and status.
+  if (argc == 3 && std::strcmp(argv[1], "--as-user") == 0) {
+    CreateDirectoryW(L"C:\\tessary-check", nullptr);
+    CreateDirectoryW(Root.c_str(), nullptr);
+    HWND shell = shellWindow();
+    std::wstring line(MultiByteToWideChar(CP_UTF8, 0, argv[2], -1, nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, argv[2], -1, line.data(), static_cast<int>(line.size()));
+    line.resize(line.size() ? line.size() - 1 : 0);
+    Run r = run(line);
+    std::fputs(r.out.c_str(), stdout);
+    if (shell) {
+      SetShellWindow(nullptr);
+      DestroyWindow(shell);
+    }
+    RemoveDirectoryW(Root.c_str());
+    RemoveDirectoryW(L"C:\\tessary-check");
+    return static_cast<int>(r.code);
+  }
   tidy();
   CreateDirectoryW(L"C:\\tessary-check", nullptr);
   CreateDirectoryW(Root.c_str(), nullptr);

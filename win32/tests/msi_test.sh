@@ -7,6 +7,7 @@
 # refuses the x86 one, a 32-bit one takes the x86 MSI.
 # usage: msi_test.sh <wine prefix> <packaging dir> <this tree's vbatessary.dll>
 #                    <32-bit vbatessary.dll, for a 64-bit prefix; else -> <version.h of the build>
+#                    [<check_test.exe, which runs a command as the desktop's user>]
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../scripts/wine-common.sh"
@@ -15,6 +16,7 @@ packaging=$(cd "$2" && pwd)
 own=$3
 x86dll=$4
 version=$(sed -n 's/^#define TESSARY_VERSION_TEXT "\(.*\)"$/\1/p' "$5")
+asUser=${6:-}
 
 for tool in wixl msibuild msiinfo; do
   command -v $tool >/dev/null || { echo "skipped: $tool is not installed (Debian packages wixl, msitools)"; exit 77; }
@@ -267,6 +269,21 @@ for h in $halves; do
   [ "$created" = "created; FormDisplayed=false" ] && ok "$h: created through COM by \"$progid\" from $dest_win\\$h" ||
     bad "$h: not created through COM from the installed file: \"$created\""
 done
+
+# The checker's repair of the MSI's installation, its DLL deleted: Windows Installer puts it back.
+if [ -n "$asUser" ] && [ -f "$asUser" ]; then
+  rm -f "$dest/$kind/vbatessary.dll"
+  "$wine" "$asUser" --as-user "\"$dest_win\\$kind\\vbatessary-check.exe\" --repair" </dev/null >"$work/repair.out" 2>&1
+  rc=$?
+  repaired=$(tr -d '\r' <"$work/repair.out")
+  if [ $rc -eq 0 ] && cmp -s "$dest/$kind/vbatessary.dll" "${dlls[$([ "$kind" = x64 ] && echo 1 || echo 0)]}" && [ "$(rows)" = "$installed" ] &&
+     grep -q "Windows Installer repaired" <<<"$repaired"; then
+    ok "the DLL deleted, \"vbatessary-check.exe --repair\" as the user: Windows Installer put it back, the check exits 0"
+  else
+    bad "the DLL deleted, \"vbatessary-check.exe --repair\": exit $rc"
+    sed 's/^/  | /' <<<"$repaired"
+  fi
+fi
 
 # The zip's install.cmd while the MSI's product is installed: refused, saying how to remove it.
 mkdir -p "$root/zip/x86" "$root/zip/x64"
