@@ -32,8 +32,7 @@ if [ "$arch" = win64 ]; then
   [ -f "$x86dll" ] || { echo "skipped: no 32-bit vbatessary.dll at $x86dll (build the win32 preset)"; exit 77; }
   dlls=("$x86dll" "$own")
   halves=x64
-  "$wine" 'C:\windows\syswow64\cmd.exe' /d /c exit 7 </dev/null >/dev/null 2>&1
-  [ $? -eq 7 ] && halves="x86 x64"
+  runs_32bit_here && halves="x86 x64"
 else
   kind=x86
   dlls=("$own")
@@ -50,16 +49,10 @@ folder_of() { if [ "$1" = x86 ] && [ "$kind" = x64 ]; then echo "$pf86\\vba Tess
 view_of() { [ "$kind" = x64 ] && { [ "$1" = x86 ] && echo /reg:32 || echo /reg:64; }; }
 unix() { "$wine" winepath -u "$1" </dev/null 2>/dev/null; }
 run() { "$wine" "$@" </dev/null 2>&1 | tr -d '\r'; }
-cscript_of() { if [ "$1" = x86 ] && [ "$kind" = x64 ]; then echo 'C:\windows\syswow64\cscript.exe'; else echo cscript; fi; }
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
 
 # The add-in's values in HKCU (keys naming its ids, its settings, its records, its Active Setup
 # markers) and in HKLM (its classes in each view, its Active Setup entries, its folder key).
-export_key() {
-  "$wine" reg export "$1" "$winroot\\export.reg" /y ${2:-} </dev/null >/dev/null 2>&1 || return 0
-  iconv -f UTF-16 -t UTF-8 "$root/export.reg" | tr -d '\r' | sed "s/^\\[/[${3:-}/"
-  rm -f "$root/export.reg"
-}
 ours() {
   IDS="$clsid|$progid|$libid|$iid|$setupId|$removalId|\\VBA\\VBE\\|\\vba Tessary" awk '
     BEGIN { n = split(ENVIRON["IDS"], id, "|") }
@@ -76,12 +69,6 @@ machine() {
       export_key "HKLM\\Software\\$key" "$v" "${v#/}:"
     done
   done | ours
-}
-msiexec() {
-  name=$1
-  shift
-  "$wine" msiexec "$@" </dev/null >"$work/$name.out" 2>&1
-  rc=$?
 }
 # stub <id>: the entry's StubPath run as the command line Explorer starts at a user's logon (a
 # batch file's line is one), then its marker written as Explorer writes it.

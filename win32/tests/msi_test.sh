@@ -37,8 +37,7 @@ if [ "$arch" = win64 ]; then
   fi
   dlls=("$x86dll" "$own")
   halves="x64"
-  "$wine" 'C:\windows\syswow64\cmd.exe' /d /c exit 7 </dev/null >/dev/null 2>&1
-  if [ $? -eq 7 ]; then
+  if runs_32bit_here; then
     halves="x86 x64"
   else
     echo "note: 32-bit programs do not run in this prefix (this kernel runs none): the x86 half is"
@@ -50,7 +49,6 @@ else
   halves="x86"
 fi
 regsvr32_of() { if [ "$1" = x86 ] && [ "$arch" = win64 ]; then echo 'C:\windows\syswow64\regsvr32.exe'; else echo regsvr32; fi; }
-cscript_of() { if [ "$1" = x86 ] && [ "$arch" = win64 ]; then echo 'C:\windows\syswow64\cscript.exe'; else echo cscript; fi; }
 views() { if [ "$arch" = win64 ]; then echo /reg:32 /reg:64; else echo ""; fi; }
 
 # No desktop entries on the host for the Start-menu shortcut.
@@ -66,11 +64,6 @@ dest=$("$wine" winepath -u "$dest_win" </dev/null 2>/dev/null)
 # in: a per-user type library is machine-wide under Wine's regsvr32, so keys are taken from
 # "Classes\" on. A type library's HELPDIR is its folder, with or without the final backslash.
 # A few exports each time (every Wine process costs, in an emulated guest most of all).
-export_key() {
-  "$wine" reg export "$1" "$winroot\\export.reg" /y ${2:-} </dev/null >/dev/null 2>&1 || return 0
-  iconv -f UTF-16 -t UTF-8 "$root/export.reg" | tr -d '\r'
-  rm -f "$root/export.reg"
-}
 dump() {
   export_key "HKCU\\Software"
   export_key "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
@@ -150,13 +143,6 @@ else
   bad "two builds of $version: product codes $(code current.msi ProductCode) $(code again.msi ProductCode)"
 fi
 
-# msiexec <name> <arguments...>: exit status in $rc.
-msiexec() {
-  name=$1
-  shift
-  "$wine" msiexec "$@" </dev/null >"$work/$name.out" 2>&1
-  rc=$?
-}
 
 "$wine" reg delete "${settings%\\*}" /f </dev/null >/dev/null 2>&1
 baseline=$(registry)

@@ -60,8 +60,7 @@ if [ "$arch" = win64 ]; then
     echo "skipped: no 32-bit vbatessary.dll at $x86; 64-bit Windows installs both (build the win32 preset)"
     exit 77
   fi
-  "$wine" 'C:\windows\syswow64\cmd.exe' /d /c exit 7 </dev/null >/dev/null 2>&1
-  if [ $? -eq 7 ]; then
+  if runs_32bit_here; then
     halves="x86 x64"
   else
     halves="x64"

@@ -23,3 +23,25 @@ value() {
   fi | tr -d '\r' | sed -n 's/^ .*REG_[A-Z_]* *//p' | head -1
 }
 exists() { "$wine" reg query "$1" ${2:-} </dev/null >/dev/null 2>&1; }
+
+# Whether this prefix runs 32-bit programs (a 64-bit prefix on a kernel that runs none does not).
+runs_32bit_here() {
+  "$wine" 'C:\windows\syswow64\cmd.exe' /d /c exit 7 </dev/null >/dev/null 2>&1
+  [ $? -eq 7 ]
+}
+# The cscript of a half's bitness.
+cscript_of() { if [ "$1" = x86 ] && [ "$arch" = win64 ]; then echo 'C:\windows\syswow64\cscript.exe'; else echo cscript; fi; }
+# export_key <key> [<view switch>] [<prefix of each key line>]: a key as reg exports it, in UTF-8
+# without CRs (through $root/export.reg, $winroot being its Windows name).
+export_key() {
+  "$wine" reg export "$1" "$winroot\\export.reg" /y ${2:-} </dev/null >/dev/null 2>&1 || return 0
+  iconv -f UTF-16 -t UTF-8 "$root/export.reg" | tr -d '\r' | sed "s/^\\[/[${3:-}/"
+  rm -f "$root/export.reg"
+}
+# msiexec <name> <arguments...>: Wine's msiexec, its output in $work/<name>.out, its status in $rc.
+msiexec() {
+  name=$1
+  shift
+  "$wine" msiexec "$@" </dev/null >"$work/$name.out" 2>&1
+  rc=$?
+}
