@@ -109,14 +109,14 @@ ProductCode="{$(tr a-f A-F </proc/sys/kernel/random/uuid)}"
 # The packages for all users have an upgrade code of their own: the two kinds never replace each
 # other (one user's installation is not an administrator's to take away).
 if [ -n "$allUsers" ]; then
-  UpgradeCode='{A4C7E913-5B2D-4F86-9E1A-3D8B6F0C2E75}'
+  UpgradeCode=$(constant AllUsersUpgradeCode)
 else
-  UpgradeCode='{6F1D5A0E-2C47-4B8E-9A53-7E0C4D2B9A61}'
+  UpgradeCode=$(constant PerUserUpgradeCode)
 fi
 # Active Setup: the entry that writes each user's record, and the one removal leaves behind. Its
 # Version is the product version with commas, so it rises with every build.
-ActiveSetupId='{9C3E5A71-2B84-4D6F-A1E9-5F7B3C2D8E40}'
-RemovalSetupId='{9C3E5A71-2B84-4D6F-A1E9-5F7B3C2D8E41}'
+ActiveSetupId=$(constant ActiveSetupId)
+RemovalSetupId=$(constant RemovalSetupId)
 ActiveSetupVersion=${productVersion//./,}
 command -v wixl >/dev/null || fail "wixl is not installed (Debian package wixl)"
 command -v msibuild >/dev/null || fail "msibuild is not installed (Debian package msitools)"

@@ -38,6 +38,14 @@ inline constexpr const char* LogFolder = "vbaTessary";
 inline constexpr const char* LogFile = "vbatessary.log";
 inline constexpr const char* RotatedSuffix = ".1";
 
+// The installers': one upgrade code for every per-user MSI (the check program repairs the product
+// it finds by it) and one for every MSI for all users; the Active Setup entry that writes each
+// user's record, and the one a removal leaves behind.
+inline constexpr const char* PerUserUpgradeCode = "{6F1D5A0E-2C47-4B8E-9A53-7E0C4D2B9A61}";
+inline constexpr const char* AllUsersUpgradeCode = "{A4C7E913-5B2D-4F86-9E1A-3D8B6F0C2E75}";
+inline constexpr const char* ActiveSetupId = "{9C3E5A71-2B84-4D6F-A1E9-5F7B3C2D8E40}";
+inline constexpr const char* RemovalSetupId = "{9C3E5A71-2B84-4D6F-A1E9-5F7B3C2D8E41}";
+
 inline constexpr const char* BarName = "Tessary Ver. 1.01";
 
 }  // namespace addin::identity

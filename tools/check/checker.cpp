@@ -82,10 +82,10 @@ void addOffice(std::vector<Office>& offices, Office o) {
 
 Bits nativeView(Machine& m) { return m.windows64() ? Bits::x64 : Bits::x86; }
 
-const char* const ActiveSetupInstall =
-    "SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\{9C3E5A71-2B84-4D6F-A1E9-5F7B3C2D8E40}";
-const char* const ActiveSetupRemoval =
-    "SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\{9C3E5A71-2B84-4D6F-A1E9-5F7B3C2D8E41}";
+const std::string ActiveSetupInstall =
+    std::string("SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\") + id::ActiveSetupId;
+const std::string ActiveSetupRemoval =
+    std::string("SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\") + id::RemovalSetupId;
 
 bool validVersion(const std::string& v) {
   size_t fields = 0, digits = 0;

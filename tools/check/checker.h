@@ -71,8 +71,8 @@ Bits nativeView(Machine& m);
 
 // Active Setup, which writes each user's add-in records for an installation for all users: the
 // entry that runs --enable-user at logon, and the one a removal leaves to delete them again.
-extern const char* const ActiveSetupInstall;  // SOFTWARE\Microsoft\Active Setup\Installed Components\{...40}
-extern const char* const ActiveSetupRemoval;  // ...\{...41}
+extern const std::string ActiveSetupInstall;  // SOFTWARE\Microsoft\Active Setup\Installed Components\{...40}
+extern const std::string ActiveSetupRemoval;  // ...\{...41}
 // "1,0,57": one to four comma-separated decimal fields.
 bool validVersion(const std::string& v);
 // Field by field, numerically; a missing field counts as 0. <0, 0, >0.

@@ -365,7 +365,7 @@ std::optional<Account> desktopAccount() {
 
 unsigned repairMsi(std::string& product) {
   wchar_t code[39] = L"";
-  UINT rc = MsiEnumRelatedProductsW(L"{6F1D5A0E-2C47-4B8E-9A53-7E0C4D2B9A61}", 0, 0, code);
+  UINT rc = MsiEnumRelatedProductsW(widen(addin::identity::PerUserUpgradeCode).c_str(), 0, 0, code);
   if (rc != ERROR_SUCCESS) return rc == ERROR_NO_MORE_ITEMS ? ERROR_UNKNOWN_PRODUCT : rc;
   product = narrow(code);
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
