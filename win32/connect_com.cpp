@@ -87,6 +87,7 @@ class ConnectObject final : public win32::ComObject<_Connect, ISupportErrorInfo>
                  this) {}
 
   addin::Connect& core() noexcept { return connect_; }
+  win32::RunningObjectLookup& hosts() noexcept { return hosts_; }
 
   void* interfaceFor(REFIID iid) noexcept override {
     if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, win32::iids::Connect))
@@ -366,6 +367,7 @@ HRESULT Extensibility::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
 }
 
 HRESULT Extensibility::OnConnection(IDispatch* Application, int ConnectMode, IDispatch*, SAFEARRAY**) {
+  outer_.hosts().forget();
   return guarded(win32::iids::IDTExtensibility2,
                  [&] { outer_.core().AddinInstance_OnConnection(win32::adoptDispatch(Application), ConnectMode); });
 }

@@ -25,11 +25,16 @@ platform::ActiveObject RunningObjectLookup::getActiveObject(const std::string& p
     automation::fail("ActiveX component can't create object: no running " + progId,
                      automation::errors::CantCreateObject);
   };
-  CLSID clsid{};
-  if (FAILED(CLSIDFromProgID(widen(progId).c_str(), &clsid))) notRunning();
+  if (!known_ || progId_ != progId) {
+    known_ = false;
+    // Not kept when absent: a host registered later is found at the next click.
+    if (FAILED(CLSIDFromProgID(widen(progId).c_str(), &clsid_))) notRunning();
+    progId_ = progId;
+    known_ = true;
+  }
   ComPtr<IUnknown> unknown;
   // The table may answer "not found" with a success code and no object.
-  if (FAILED(GetActiveObject(clsid, nullptr, unknown.put())) || !unknown) notRunning();
+  if (FAILED(GetActiveObject(clsid_, nullptr, unknown.put())) || !unknown) notRunning();
   // Another instance: hand out nothing, so that nothing at all (not even QueryInterface) reaches it.
   if (isProxy(unknown.get())) return {{}, false};
   auto dispatch = unknown.query<IDispatch>(IID_IDispatch);

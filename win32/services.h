@@ -82,6 +82,14 @@ class RunningObjectLookup final : public platform::HostLookup {
  public:
   platform::ActiveObject getActiveObject(const std::string& progId) override;
   bool inThisProcess(const automation::Object& object) override;
+  // A program id's class is read from the registry once per connection: a repair of Office
+  // between two connections is seen at the next.
+  void forget() noexcept { known_ = false; }
+
+ private:
+  std::string progId_;
+  CLSID clsid_{};
+  bool known_ = false;
 };
 
 }  // namespace win32

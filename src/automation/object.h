@@ -63,7 +63,8 @@ class Watch {
   Watch& operator=(const Watch&) = delete;
 
  private:
-  FailureWatch* previous_;
+  FailureWatch* previous_ = nullptr;
+  bool engaged_ = false;  // false: nothing was watched anywhere and nothing is, so nothing to undo
 };
 
 // What an automation object is to the core: members reached by name.

@@ -1,5 +1,7 @@
 #include "toolbar/click_route.h"
 
+#include <charconv>
+
 #include "addin/identity.h"
 #include "editor/vbe.h"
 
@@ -25,7 +27,17 @@ bool ClickRoute::accepts(const Object& clicked, int position) const {
   if (events_ != ClickEvents::OfficeButton) return true;
   // Another add-in's control with the same Id and Tag reaches this sink too.
   editor::CommandBarControl control(clicked);
-  return control.Tag() == tagFor(position) && control.Parent().Name() == addin::identity::BarName;
+  return isTagOf(control.Tag(), position) && control.Parent().Name() == addin::identity::BarName;
+}
+
+bool ClickRoute::isTagOf(std::string_view tag, int position) {
+  // Compared in place: a click composes no text.
+  const std::string_view progId = addin::identity::ProgId;
+  char digits[12];
+  const auto end = std::to_chars(digits, digits + sizeof digits, position).ptr;
+  const std::string_view number(digits, static_cast<size_t>(end - digits));
+  return tag.size() == progId.size() + 1 + number.size() && tag.starts_with(progId) &&
+         tag[progId.size()] == '.' && tag.ends_with(number);
 }
 
 std::string ClickRoute::tagFor(int position) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "automation/object.h"
 
@@ -30,6 +31,7 @@ class ClickRoute {
 
   // The Tag of button `position`: the ProgID, so another add-in's buttons never share it.
   static std::string tagFor(int position);
+  static bool isTagOf(std::string_view tag, int position);
 
  private:
   automation::ClickEvents events_;
