@@ -101,6 +101,12 @@ void DispatchReplay::invoke(const Op& op) {
   for (auto& v : args) VariantClear(&v);
 }
 
+void DispatchReplay::run(size_t root, IDispatch* object) {
+  auto kept = std::exchange(roots_[root], win32::ComPtr<IDispatch>(object));
+  run();
+  roots_[root] = std::move(kept);
+}
+
 void DispatchReplay::run() {
   failures_ = 0;
   slots_.assign(r_.slots, {});

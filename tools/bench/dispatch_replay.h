@@ -20,6 +20,8 @@ class DispatchReplay {
   // The roots in the order Recorder::root was called; typed texts go to `keyboard`.
   DispatchReplay(const Recording& recording, std::vector<win32::ComPtr<IDispatch>> roots, platform::Keyboard& keyboard);
   void run();
+  // The same, with another object in place of one root (a control the editor passed with a click).
+  void run(size_t root, IDispatch* object);
   size_t failures() const { return failures_; }  // calls that failed in the last run
 
  private:
