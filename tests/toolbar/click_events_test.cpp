@@ -53,6 +53,20 @@ TEST(ClickEvents, In64BitOfficeEachClickRunsOneCommandOnceAndForeignButtonsRunNo
   }
 }
 
+TEST(ClickEvents, AButtonsSinkAcceptsOnlyItsOwnPositionsTag) {
+  using toolbar::ClickRoute;
+  const struct {
+    const char* tag;
+    int position;
+    bool ours;
+  } rows[] = {{"VBATessary.Connect.5", 5, true},  {"VBATessary.Connect.5", 6, false},
+              {"VBATessary.Connect.50", 5, false}, {"VBATessary.Connect5", 5, false},
+              {"VBATessary.Connect.", 5, false},   {"", 1, false},
+              {"XBATessary.Connect.1", 1, false},  {"VBATessary.Connect.1 ", 1, false}};
+  for (const auto& r : rows) EXPECT_EQ(ClickRoute::isTagOf(r.tag, r.position), r.ours) << r.tag << " at " << r.position;
+  for (int p = 1; p <= 6; ++p) EXPECT_TRUE(ClickRoute::isTagOf(ClickRoute::tagFor(p), p));
+}
+
 TEST(ClickEvents, A64BitHostIsNeverAskedForVBEEventsAndEveryCommandStillWorks) {
   Rig rig(editorOf(64));
   model::Host host = model::HostBuilder(rig.editor(), model::HostKind::Excel).file("Budget.xlsm").build();
