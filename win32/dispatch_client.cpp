@@ -18,13 +18,17 @@ namespace {
 class WideName {
  public:
   explicit WideName(std::string_view name) {
-    if (name.size() < std::size(small_) && ascii(name)) {
-      *std::copy(name.begin(), name.end(), small_) = L'\0';
-      text_ = small_;
-    } else {
-      big_ = widen(name);
-      text_ = big_.data();
+    if (name.size() < std::size(small_)) {
+      size_t i = 0;
+      for (; i < name.size() && static_cast<unsigned char>(name[i]) < 0x80; ++i) small_[i] = name[i];
+      if (i == name.size()) {
+        small_[i] = L'\0';
+        text_ = small_;
+        return;
+      }
     }
+    big_ = widen(name);
+    text_ = big_.data();
   }
   LPOLESTR get() noexcept { return text_; }
 

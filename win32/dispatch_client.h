@@ -1,5 +1,7 @@
 #pragma once
 
+#include <typeinfo>
+
 #include <oaidl.h>
 #include <windows.h>
 
@@ -47,5 +49,12 @@ class DispatchClient final : public automation::Dispatch {
   uint8_t inlineUsed_ = 0;
   std::vector<std::pair<std::string, DISPID>> more_;
 };
+
+// The client this layer made for a COM object, or null for any other object. The class is final,
+// so comparing the dynamic type is enough: no walk of the class hierarchy per call.
+inline DispatchClient* clientOf(const automation::Object& object) noexcept {
+  automation::Dispatch* target = object.target();
+  return target && typeid(*target) == typeid(DispatchClient) ? static_cast<DispatchClient*>(target) : nullptr;
+}
 
 }  // namespace win32

@@ -44,7 +44,7 @@ platform::ActiveObject RunningObjectLookup::getActiveObject(const std::string& p
 
 bool RunningObjectLookup::inThisProcess(const automation::Object& object) {
   // Only objects that came through COM can be proxies; this module's own are here by definition.
-  auto* client = dynamic_cast<DispatchClient*>(object.target());
+  auto* client = clientOf(object);
   if (!client || !client->unknown()) return true;
   return !isProxy(client->unknown());
 }

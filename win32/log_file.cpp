@@ -1,5 +1,4 @@
 #include "services.h"
-// After windows.h, as everywhere in win32/: its MessageBox macro renames the service alike.
 #include "platform/log.h"
 
 #include <cstdint>

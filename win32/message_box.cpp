@@ -13,7 +13,7 @@ int showBox(const std::string& text, UINT type) {
 
 void DialogMessageBox::show(const std::string& text) { showBox(text, MB_OK); }
 
-platform::MessageBox::Answer DialogMessageBox::ask(const std::string& text) {
+platform::MessageBoxes::Answer DialogMessageBox::ask(const std::string& text) {
   switch (showBox(text, MB_YESNOCANCEL)) {
     case IDYES: return Answer::Yes;
     case IDNO: return Answer::No;

@@ -25,7 +25,7 @@ class RegistrySettings final : public platform::Settings {
                   const std::string& defaultValue) override;
 };
 
-class DialogMessageBox final : public platform::MessageBox {
+class DialogMessageBox final : public platform::MessageBoxes {
  public:
   void show(const std::string& text) override;
   Answer ask(const std::string& text) override;

@@ -16,7 +16,7 @@ namespace {
 
 ComPtr<IDispatch> exposeObject(const automation::Object& object) {
   if (object.empty()) return {};
-  if (auto* client = dynamic_cast<DispatchClient*>(object.target())) {
+  if (auto* client = clientOf(object)) {
     if (client->dispatch()) return ComPtr<IDispatch>(client->dispatch());
   }
   return makeDispatchServer(object);
@@ -77,7 +77,7 @@ void toVariant(const Value& value, VARIANT* out) {
       break;
     case Value::Type::Object: {
       automation::Object object = value.asObject();
-      if (auto* client = dynamic_cast<DispatchClient*>(object.target()); client && !client->dispatch()) {
+      if (auto* client = clientOf(object); client && !client->dispatch()) {
         V_VT(out) = VT_UNKNOWN;
         V_UNKNOWN(out) = ComPtr<IUnknown>(client->unknown()).detach();
         break;

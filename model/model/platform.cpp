@@ -24,7 +24,7 @@ void RecordingMessageBox::show(const std::string& text) {
   if (auto hook = whileShown) hook(text);
 }
 
-platform::MessageBox::Answer RecordingMessageBox::ask(const std::string& text) {
+platform::MessageBoxes::Answer RecordingMessageBox::ask(const std::string& text) {
   shown.push_back(text);
   if (auto hook = whileShown) hook(text);
   if (answers.empty()) return Answer::Cancel;

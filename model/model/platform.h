@@ -28,7 +28,7 @@ class RecordingSettings : public platform::Settings {
                   const std::string& defaultValue) override;
 };
 
-class RecordingMessageBox : public platform::MessageBox {
+class RecordingMessageBox : public platform::MessageBoxes {
  public:
   std::vector<std::string> shown;  // every text shown, OK boxes and questions alike
   std::deque<Answer> answers;      // scripted answers to ask(); Cancel when none is left

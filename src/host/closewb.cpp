@@ -31,12 +31,12 @@ void closeWordFallback(const Object& app, const std::string& file) {
 }
 
 // PowerPoint closes without asking, unlike Excel and Word: ask the user's question ourselves.
-void closePresentation(const Object& presentation, const std::string& file, platform::MessageBox& box) {
+void closePresentation(const Object& presentation, const std::string& file, platform::MessageBoxes& box) {
   if (!presentation.get("Saved").asBool()) {
     switch (box.ask("Do you want to save the changes you made to " + file + "?")) {
-      case platform::MessageBox::Answer::Yes: presentation.call("Save"); break;
-      case platform::MessageBox::Answer::No: break;
-      case platform::MessageBox::Answer::Cancel: return;
+      case platform::MessageBoxes::Answer::Yes: presentation.call("Save"); break;
+      case platform::MessageBoxes::Answer::No: break;
+      case platform::MessageBoxes::Answer::Cancel: return;
     }
   }
   presentation.call("Close");

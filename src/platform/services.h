@@ -17,10 +17,12 @@ class Settings {
                           const std::string& key, const std::string& defaultValue) = 0;
 };
 
-// The add-in's one modal, OK-only message box; returns when the user has closed it.
-class MessageBox {
+// The add-in's one modal, OK-only message box; returns when the user has closed it. Not named
+// MessageBox: windows.h makes that a macro, which would give the class another name in the
+// translation units that include it.
+class MessageBoxes {
  public:
-  virtual ~MessageBox() = default;
+  virtual ~MessageBoxes() = default;
   virtual void show(const std::string& text) = 0;
   enum class Answer { Yes, No, Cancel };
   // Yes/No/Cancel question (used before an unrecoverable close).
@@ -88,7 +90,7 @@ class Lifetime {
 
 struct Services {
   Settings& settings;
-  MessageBox& messageBox;
+  MessageBoxes& messageBox;
   Keyboard& keyboard;
   HostLookup& hosts;
   Log& log;

@@ -248,7 +248,7 @@ TEST(ClosePowerPoint, ASavedPresentationClosesWithoutAQuestion) {
 
 TEST(ClosePowerPoint, UnsavedChangesAskAndYesSavesBeforeClosing) {
   PowerPointRig p(false);
-  p.r.rig.h.messageBox.answers = {platform::MessageBox::Answer::Yes};
+  p.r.rig.h.messageBox.answers = {platform::MessageBoxes::Answer::Yes};
   p.r.addin().closewb();
   EXPECT_EQ(p.r.rig.h.messageBox.shown, V{p.question});
   EXPECT_THAT(p.r.hostCalls(),
@@ -260,7 +260,7 @@ TEST(ClosePowerPoint, UnsavedChangesAskAndYesSavesBeforeClosing) {
 
 TEST(ClosePowerPoint, UnsavedChangesAndNoClosesWithoutSaving) {
   PowerPointRig p(false);
-  p.r.rig.h.messageBox.answers = {platform::MessageBox::Answer::No};
+  p.r.rig.h.messageBox.answers = {platform::MessageBoxes::Answer::No};
   p.r.addin().closewb();
   EXPECT_EQ(p.r.rig.h.messageBox.shown, V{p.question});
   EXPECT_EQ(p.r.host.state().file("Deck.pptm")->saves, 0);
@@ -269,7 +269,7 @@ TEST(ClosePowerPoint, UnsavedChangesAndNoClosesWithoutSaving) {
 
 TEST(ClosePowerPoint, UnsavedChangesAndCancelKeepThePresentationOpen) {
   PowerPointRig p(false);
-  p.r.rig.h.messageBox.answers = {platform::MessageBox::Answer::Cancel};
+  p.r.rig.h.messageBox.answers = {platform::MessageBoxes::Answer::Cancel};
   EXPECT_NO_THROW(p.r.addin().closewb());
   EXPECT_EQ(p.r.rig.h.messageBox.shown, V{p.question});
   EXPECT_EQ(p.r.hostCalls().back(), "Presentation.Saved()");
@@ -289,7 +289,7 @@ TEST(ClosePowerPoint, ASavedFlagThatCannotBeReadClosesNothingAndAsksNothing) {
 
 TEST(ClosePowerPoint, ASaveThatFailsLeavesThePresentationOpen) {
   PowerPointRig p(false);
-  p.r.rig.h.messageBox.answers = {platform::MessageBox::Answer::Yes};
+  p.r.rig.h.messageBox.answers = {platform::MessageBoxes::Answer::Yes};
   p.r.editor().faults().failMember("Presentation.Save", "The disk is full.");
   EXPECT_NO_THROW(p.r.addin().closewb());
   EXPECT_TRUE(p.r.host.isOpen("Deck.pptm"));

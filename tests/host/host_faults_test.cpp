@@ -51,7 +51,7 @@ size_t hostNameIndex(const std::vector<model::Call>& calls) {
 TEST(CloseFaultSweep, EachFailingCallIsReportedOrAbsorbedByItsStep) {
   for (const auto& s : scenarios()) {
     auto clean = make(s);
-    clean.rig.h.messageBox.answers = {platform::MessageBox::Answer::Yes};
+    clean.rig.h.messageBox.answers = {platform::MessageBoxes::Answer::Yes};
     clean.addin().closewb();
     const auto calls = clean.editor().calls();
     const size_t lookup = lookupIndex(calls);
@@ -61,7 +61,7 @@ TEST(CloseFaultSweep, EachFailingCallIsReportedOrAbsorbedByItsStep) {
 
     for (size_t k = 1; k <= calls.size(); ++k) {
       auto r = make(s);
-      r.rig.h.messageBox.answers = {platform::MessageBox::Answer::Yes};
+      r.rig.h.messageBox.answers = {platform::MessageBoxes::Answer::Yes};
       r.editor().faults().failCall(static_cast<int64_t>(k), "fault " + std::to_string(k));
       // Between the host's name and the table lookup, Excel and Word walk the editor for the host;
       // a failure there only sends the command on to the table.

@@ -65,7 +65,7 @@ struct Scene {
         host(make(h.editor, w)),
         addin(h.services()) {
     host.install(h.hosts);
-    h.messageBox.answers = {platform::MessageBox::Answer::No};
+    h.messageBox.answers = {platform::MessageBoxes::Answer::No};
     addin->AddinInstance_OnConnection(h.editor.vbe(), 0);
   }
   static model::Host make(const model::Editor& e, const Wait& w) {

@@ -4,12 +4,15 @@
 // the connection time (DLL load + CoCreateInstance + OnConnection building the toolbar).
 //
 //   tessary-bench [--max-projects n] [--seconds s per size, default 3] [--only text] [--log]
-//   tessary-bench --soak clicks [--warmup clicks, default 1000] [--only text]
+//   tessary-bench --soak clicks [--warmup clicks, default 1000] [--only text] [--focus]
+//   tessary-bench --lookup
 //
 // --only keeps the commands whose name contains the text (and skips the connection figures).
 // --log adds what the add-in's log costs each click (its setting on against off, same workspace),
 // and whether each click's lines are in the file when the click returns.
-// --soak clicks each command that many times and reports what the process keeps (soak.cpp).
+// --soak clicks each command that many times and reports what the process keeps (soak.cpp);
+// --focus gives the typed keys a window of this program to go to. --lookup times the steps of
+// finding the host through the running object table.
 //
 // Not a test: run it by hand under Wine and read the ratios.
 #include <windows.h>
@@ -26,6 +29,7 @@
 
 #include "fixture.h"
 #include "locations.h"
+#include "text.h"
 #include "model/sample.h"
 
 namespace {
@@ -204,6 +208,39 @@ void logFigures(double seconds, const std::string& only) {
   }
 }
 
+// The steps of finding the host through the running object table, each timed on its own with the
+// host registered: what the DLL's lookup costs beside the calls it makes.
+void lookupSteps() {
+  Fixture f(1);
+  Fixture::Hosting hosting(f);
+  const std::wstring progId = win32::widen(f.host.progId());
+  CLSID clsid{};
+  ComPtr<IUnknown> found;
+  const struct {
+    const char* name;
+    std::function<bool()> step;
+  } steps[] = {
+      {"CLSIDFromProgID", [&] { return SUCCEEDED(CLSIDFromProgID(progId.c_str(), &clsid)); }},
+      {"GetActiveObject", [&] { found.reset(); return SUCCEEDED(GetActiveObject(clsid, nullptr, found.put())); }},
+      {"QueryInterface(IClientSecurity), the proxy test",
+       [&] {
+         ComPtr<IUnknown> security;
+         return found && FAILED(found->QueryInterface(IID_IClientSecurity, security.putVoid()));
+       }},
+  };
+  std::printf("host lookup, %s (median of 2000):\n", f.host.progId().c_str());
+  for (const auto& s : steps) {
+    std::vector<double> times;
+    bool ok = true;
+    for (int i = 0; i < 2000; ++i) {
+      const double t0 = now();
+      ok = s.step() && ok;
+      times.push_back(now() - t0);
+    }
+    std::printf("  %-48s %8.2f us%s\n", s.name, median(times) * 1e6, ok ? "" : " (failed)");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -213,6 +250,7 @@ int main(int argc, char** argv) {
   std::string only;
   bool log = false;
   long soakClicks = 0, warmup = 1000;
+  bool focus = false, lookup = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--max-projects") && i + 1 < argc) maxProjects = std::atoi(argv[++i]);
     else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
@@ -224,10 +262,15 @@ int main(int argc, char** argv) {
       soakClicks = std::atol(argv[++i]);
     else if (!std::strcmp(argv[i], "--warmup") && i + 1 < argc)
       warmup = std::atol(argv[++i]);
+    else if (!std::strcmp(argv[i], "--focus"))
+      focus = true;
+    else if (!std::strcmp(argv[i], "--lookup"))
+      lookup = true;
     else {
       std::fprintf(stderr, "usage: %s [--max-projects n] [--seconds s] [--only text] [--log]\n"
-                   "       %s --soak clicks [--warmup clicks] [--only text]\n",
-                   argv[0], argv[0]);
+                   "       %s --soak clicks [--warmup clicks] [--only text] [--focus]\n"
+                   "       %s --lookup\n",
+                   argv[0], argv[0], argv[0]);
       return 2;
     }
   }
@@ -240,8 +283,10 @@ int main(int argc, char** argv) {
       return 1;
     }
 
-    if (soakClicks > 0) {
-      status = soak(soakClicks, warmup, only);
+    if (lookup) {
+      lookupSteps();
+    } else if (soakClicks > 0) {
+      status = soak(soakClicks, warmup, only, focus);
     } else {
       if (only.empty() && !connectionFigures(addin)) status = 1;
 

@@ -184,8 +184,8 @@ struct Cell {
 void prepare(Cell& cell, Fixture& f, const Command& c, platform::Keyboard& keys);
 
 // Clicks each command whose name contains `only` `clicks` times after `warmup` clicks, through the
-// replay and then through the DLL, and prints what the process holds meanwhile. Returns 0, or 1
-// when a command could not be run.
-int soak(long clicks, long warmup, const std::string& only);
+// replay and then through the DLL, and prints what the process holds meanwhile; with `focus`, a
+// window of the program receives the typed keys. Returns 0, or 1 when a command could not be run.
+int soak(long clicks, long warmup, const std::string& only, bool focus);
 
 }  // namespace bench

@@ -149,7 +149,7 @@ void print(const char* command, const char* side, const Series& s) {
 
 }  // namespace
 
-int soak(long clicks, long warmup, const std::string& only) {
+int soak(long clicks, long warmup, const std::string& only, bool focus) {
   std::printf("soak: %ld clicks of each command after %ld, the sample workspace; growth per click is "
               "(last sample - first) / clicks\n", clicks, warmup);
   if (underWine())
@@ -157,6 +157,18 @@ int soak(long clicks, long warmup, const std::string& only) {
                 "list; GDI and USER objects are not counted by Wine (0)\n");
   int status = 0;
   win32::SendInputKeyboard keys;
+  // Keys typed while no window has the focus go elsewhere; under Wine they then pile up in this
+  // process's memory. A window of its own that has the focus receives them, and the pump drains them.
+  HWND window = nullptr;
+  if (focus) {
+    window = CreateWindowExW(0, L"STATIC", L"tessary-bench soak", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                             320, 80, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (window) {
+      SetForegroundWindow(window);
+      SetFocus(window);
+    }
+    std::printf("keys go to a window of this program: %s\n", window && GetFocus() == window ? "yes" : "NO");
+  }
   for (const auto& c : Commands) {
     if (!std::strstr(c.name, only.c_str())) continue;
     try {
@@ -181,6 +193,7 @@ int soak(long clicks, long warmup, const std::string& only) {
       status = 1;
     }
   }
+  if (window) DestroyWindow(window);
   return status;
 }
 

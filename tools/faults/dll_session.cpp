@@ -65,11 +65,11 @@ class RegisteredHost final : public IUnknown {
   ComPtr<IDispatch> server_;
 };
 
-std::deque<int> buttonsFor(const std::deque<platform::MessageBox::Answer>& answers) {
+std::deque<int> buttonsFor(const std::deque<platform::MessageBoxes::Answer>& answers) {
   std::deque<int> out;
   for (auto a : answers)
-    out.push_back(a == platform::MessageBox::Answer::Yes  ? IDYES
-                  : a == platform::MessageBox::Answer::No ? IDNO
+    out.push_back(a == platform::MessageBoxes::Answer::Yes  ? IDYES
+                  : a == platform::MessageBoxes::Answer::No ? IDNO
                                                           : IDCANCEL);
   return out;
 }

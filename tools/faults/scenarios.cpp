@@ -8,7 +8,7 @@ namespace {
 
 using model::HostBuilder;
 using model::HostKind;
-using Answer = platform::MessageBox::Answer;
+using Answer = platform::MessageBoxes::Answer;
 
 constexpr int32_t HostNameControlId = 106;
 

@@ -18,7 +18,7 @@ struct Scenario {
   std::string name;
   std::function<model::Editor()> editor;
   std::function<model::Host(const model::Editor&)> host;
-  std::deque<platform::MessageBox::Answer> answers;  // to the add-in's own questions
+  std::deque<platform::MessageBoxes::Answer> answers;  // to the add-in's own questions
 };
 
 std::vector<Scenario> scenarios();

@@ -18,7 +18,7 @@ namespace sim {
 
 namespace {
 
-using Answer = platform::MessageBox::Answer;
+using Answer = platform::MessageBoxes::Answer;
 
 std::string hex(HRESULT hr) {
   char buf[16];

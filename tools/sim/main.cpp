@@ -52,7 +52,7 @@ struct Options {
   bool json = false;
   bool interactive = false;
   bool log = false;
-  std::vector<platform::MessageBox::Answer> answers;
+  std::vector<platform::MessageBoxes::Answer> answers;
   std::vector<std::string> commands;
 };
 

@@ -10,7 +10,7 @@
 namespace sim {
 
 using nlohmann::ordered_json;
-using Answer = platform::MessageBox::Answer;
+using Answer = platform::MessageBoxes::Answer;
 
 namespace {
 

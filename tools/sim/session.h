@@ -24,7 +24,7 @@ class Addin {
 struct ShownBox {
   std::string text;
   bool question = false;
-  platform::MessageBox::Answer answer = platform::MessageBox::Answer::Cancel;
+  platform::MessageBoxes::Answer answer = platform::MessageBoxes::Answer::Cancel;
 };
 
 // Where the add-in runs, and how what it does outside the editor is observed: keys it types,

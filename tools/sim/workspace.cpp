@@ -14,7 +14,7 @@
 namespace sim {
 
 using nlohmann::json;
-using Answer = platform::MessageBox::Answer;
+using Answer = platform::MessageBoxes::Answer;
 
 std::optional<Answer> answerNamed(const std::string& word) {
   if (word == "yes") return Answer::Yes;

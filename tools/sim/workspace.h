@@ -22,7 +22,7 @@ struct Workspace {
   // Another instance of the host, started first, in another process: the Running Object Table
   // holds it ("table": "another process").
   std::optional<model::Host> otherHost;
-  std::vector<platform::MessageBox::Answer> answers;
+  std::vector<platform::MessageBoxes::Answer> answers;
   // The add-in's log turned on (the setting Log = "1"): each report shows the lines its command
   // wrote.
   bool log = false;
@@ -38,6 +38,6 @@ Workspace loadWorkspace(const std::string& path);
 Workspace parseWorkspace(const std::string& text, const std::string& name);
 
 // "yes", "no" or "cancel".
-std::optional<platform::MessageBox::Answer> answerNamed(const std::string& word);
+std::optional<platform::MessageBoxes::Answer> answerNamed(const std::string& word);
 
 }  // namespace sim

@@ -20,7 +20,7 @@
 namespace {
 
 using model::HostKind;
-using Answer = platform::MessageBox::Answer;
+using Answer = platform::MessageBoxes::Answer;
 
 const char* const Bar = "Tessary Ver. 1.01";
 

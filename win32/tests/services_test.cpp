@@ -62,7 +62,7 @@ void settingsLiveWhereSaveSettingKeepsThem() {
 
 void messageBoxesCarryTheTextAndTheAnswer() {
   win32::DialogMessageBox box;
-  using Answer = platform::MessageBox::Answer;
+  using Answer = platform::MessageBoxes::Answer;
   {
     testbed::MessageBoxes watch({IDYES, IDNO, IDCANCEL});
     box.show("Tessary could not connect:\nObject required");
