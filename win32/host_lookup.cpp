@@ -25,12 +25,11 @@ platform::ActiveObject RunningObjectLookup::getActiveObject(const std::string& p
     automation::fail("ActiveX component can't create object: no running " + progId,
                      automation::errors::CantCreateObject);
   };
-  if (!known_ || progId_ != progId) {
-    known_ = false;
+  if (progId_ != progId) {
     // Not kept when absent: a host registered later is found at the next click.
+    progId_.clear();
     if (FAILED(CLSIDFromProgID(widen(progId).c_str(), &clsid_))) notRunning();
     progId_ = progId;
-    known_ = true;
   }
   ComPtr<IUnknown> unknown;
   // The table may answer "not found" with a success code and no object.

@@ -84,12 +84,11 @@ class RunningObjectLookup final : public platform::HostLookup {
   bool inThisProcess(const automation::Object& object) override;
   // A program id's class is read from the registry once per connection: a repair of Office
   // between two connections is seen at the next.
-  void forget() noexcept { known_ = false; }
+  void forget() noexcept { progId_.clear(); }
 
  private:
-  std::string progId_;
+  std::string progId_;  // whose class clsid_ is; empty: none known
   CLSID clsid_{};
-  bool known_ = false;
 };
 
 }  // namespace win32

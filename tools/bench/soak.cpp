@@ -105,9 +105,8 @@ struct Series {
   std::vector<Usage> samples;  // after the warm-up, then after each tenth of the clicks
   long clicks = 0;
   double seconds = 0;
-  double perClick(double Usage::*field) const {
-    return clicks ? (samples.back().*field - samples.front().*field) / static_cast<double>(clicks) : 0;
-  }
+  double growth(double Usage::*field) const { return samples.back().*field - samples.front().*field; }
+  double perClick(double Usage::*field) const { return clicks ? growth(field) / static_cast<double>(clicks) : 0; }
 };
 
 Series run(Fixture& f, const std::function<void()>& click, long clicks, long warmup) {
@@ -183,10 +182,8 @@ int soak(long clicks, long warmup, const std::string& only, bool focus) {
       std::printf("%-22s beyond the replay: private %+.2f B/click, heap %+.2f B/click, handles %+.0f, GDI %+.0f, USER %+.0f\n\n",
                   c.name, addin.perClick(&Usage::privateBytes) - tool.perClick(&Usage::privateBytes),
                   addin.perClick(&Usage::heapBytes) - tool.perClick(&Usage::heapBytes),
-                  (addin.samples.back().handles - addin.samples.front().handles) -
-                      (tool.samples.back().handles - tool.samples.front().handles),
-                  (addin.samples.back().gdi - addin.samples.front().gdi) - (tool.samples.back().gdi - tool.samples.front().gdi),
-                  (addin.samples.back().user - addin.samples.front().user) - (tool.samples.back().user - tool.samples.front().user));
+                  addin.growth(&Usage::handles) - tool.growth(&Usage::handles),
+                  addin.growth(&Usage::gdi) - tool.growth(&Usage::gdi), addin.growth(&Usage::user) - tool.growth(&Usage::user));
       std::fflush(stdout);
     } catch (const std::exception& e) {
       std::printf("%s: %s\n", c.name, e.what());
